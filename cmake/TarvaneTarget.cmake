@@ -1,0 +1,65 @@
+# Warnings and sanitizers are set per target, never globally, so third-party
+# code found by find_package is left alone.
+option(TARVANE_WERROR "Treat warnings as errors" OFF)
+set(TARVANE_SANITIZE "" CACHE STRING "Sanitizers to build with: '', 'address;undefined' or 'thread'")
+
+function(tarvane_target target)
+    target_compile_features(${target} PUBLIC cxx_std_20)
+    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    if(TARVANE_WERROR)
+        target_compile_options(${target} PRIVATE -Werror)
+    endif()
+    if(TARVANE_SANITIZE)
+        string(REPLACE ";" "," _san "${TARVANE_SANITIZE}")
+        target_compile_options(${target} PRIVATE -fsanitize=${_san} -fno-omit-frame-pointer
+                                                 -fno-sanitize-recover=all)
+        target_link_options(${target} PUBLIC -fsanitize=${_san})
+    endif()
+endfunction()
+
+# One GoogleTest executable per test source; the tests of a library sit beside it.
+function(tarvane_test name)
+    cmake_parse_arguments(T "NETNS" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    tarvane_target(${name})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    if(T_NETNS)
+        # Tests that bind fixed ports run in a private network namespace of their own.
+        add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/netns-run.sh $<TARGET_FILE:${name}>)
+    else()
+        add_test(NAME ${name} COMMAND ${name})
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;LC_ALL=C.UTF-8"
+                                            TIMEOUT 300)
+endfunction()
+
+# A folder's library is every .cpp beside its CMakeLists; each tests/*_test.cpp is one test
+# executable, and a *_netns_test.cpp runs in a private network namespace.
+function(tarvane_library name)
+    cmake_parse_arguments(L "" "" "LIBS;TEST_LIBS" ${ARGN})
+    file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(NOT _sources)
+        # A folder still without sources: headers only.
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/..)
+        target_link_libraries(${name} INTERFACE ${L_LIBS})
+        return()
+    endif()
+    add_library(${name} STATIC ${_sources})
+    tarvane_target(${name})
+    target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
+    target_link_libraries(${name} PUBLIC ${L_LIBS})
+    if(TARVANE_BUILD_TESTS)
+        file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
+        file(GLOB _support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_support.cpp)
+        foreach(_t ${_tests})
+            get_filename_component(_n ${_t} NAME_WE)
+            if(_n MATCHES "_netns_test$")
+                tarvane_test(${name}_${_n} NETNS SOURCES ${_t} ${_support}
+                             LIBS ${name} ${L_TEST_LIBS})
+            else()
+                tarvane_test(${name}_${_n} SOURCES ${_t} ${_support} LIBS ${name} ${L_TEST_LIBS})
+            endif()
+        endforeach()
+    endif()
+endfunction()

@@ -1,0 +1,129 @@
+#include "logfiles.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string_view>
+#include <vector>
+
+namespace tarvane {
+
+namespace {
+
+bool IsFile(const std::string& name) {
+    struct stat st{};
+    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWith(std::string_view s, std::string_view prefix, bool ignoreCase) {
+    if (s.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        const char a = s[i], b = prefix[i];
+        if (ignoreCase ? AsciiLower(a) != AsciiLower(b) : a != b) return false;
+    }
+    return true;
+}
+
+bool EndsWithIgnoreCase(std::string_view s, std::string_view suffix) {
+    if (s.size() < suffix.size()) return false;
+    return StartsWith(s.substr(s.size() - suffix.size()), suffix, true);
+}
+
+// The wildcard listing of name + "*" + extension, which must not let the two overlap.
+bool FitsPattern(std::string_view name, std::string_view part, std::string_view extension) {
+    return name.size() >= part.size() + extension.size() && StartsWith(name, part, true) &&
+           EndsWithIgnoreCase(name, extension);
+}
+
+
+// Whether the name holds the stamp of a day today - k, 0 <= k < days. Reads each eight-digit
+// run as a date instead of trying every kept day, so a huge retention costs no more.
+bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
+    for (size_t i = 0; i + 8 <= name.size(); ++i) {
+        int digits[8];
+        bool allDigits = true;
+        for (int j = 0; j < 8 && allDigits; ++j) {
+            const char c = name[i + static_cast<size_t>(j)];
+            allDigits = c >= '0' && c <= '9';
+            digits[j] = c - '0';
+        }
+        if (!allDigits) continue;
+        LocalTime d;
+        d.year = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
+        d.month = digits[4] * 10 + digits[5];
+        d.day = digits[6] * 10 + digits[7];
+        if (d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31) continue;
+        const int64_t n = DayNumber(d);
+        const LocalTime back = FromDayNumber(n);
+        if (back.year != d.year || back.month != d.month || back.day != d.day) continue;
+        if (n <= today && today - n < static_cast<int64_t>(days)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append) {
+    try {
+        if (!append && IsFile(fileName)) ::unlink(fileName.c_str());
+        if (text.empty()) return true;
+        const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return false;
+        bool ok = true;
+        size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ok = false;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        if (::close(fd) != 0) ok = false;
+        return ok && IsFile(fileName);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string DailyLogFileName(const LocalTime& t) { return "Tarvane-" + DateStamp(t) + ".TXT"; }
+
+int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, int days,
+                       const Clock& clock) {
+    int deletions = 0;
+    try {
+        const size_t slash = prefix.find_last_of('/');
+        const std::string dirPart = slash == std::string::npos ? "" : prefix.substr(0, slash + 1);
+        const std::string namePart = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
+
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(dirPart.empty() ? "." : dirPart.c_str());
+        if (!dir) return 0;
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string_view n = e->d_name;
+            if (n == "." || n == "..") continue;
+            if (FitsPattern(n, namePart, extension)) names.emplace_back(n);
+        }
+        ::closedir(dir);
+
+        for (const std::string& name : names) {
+            // Stamps are taken from the clock per test, as a pass may run across midnight.
+            const bool kept = HoldsKeptStamp(name, DayNumber(clock.Now()), days);
+            if (kept) continue;
+            if (StartsWith(name, namePart, false) && EndsWithIgnoreCase(name, extension)) {
+                ++deletions;
+                ::unlink((dirPart + name).c_str());
+            }
+        }
+    } catch (...) {
+    }
+    return deletions;
+}
+
+}  // namespace tarvane

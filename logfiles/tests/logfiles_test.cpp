@@ -1,0 +1,151 @@
+#include "logfiles/logfiles.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "temp_dir.h"
+
+namespace tarvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class FixedClock : public Clock {
+public:
+    explicit FixedClock(LocalTime t) : t_(t) {}
+    LocalTime Now() const override { return t_; }
+    LocalTime t_;
+};
+
+LocalTime Date(int y, int m, int d) {
+    LocalTime t;
+    t.year = y;
+    t.month = m;
+    t.day = d;
+    return t;
+}
+
+std::set<std::string> Names(const fs::path& dir) {
+    std::set<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
+    return out;
+}
+
+TEST(DayNumbers, RoundTripAndKnownDays) {
+    EXPECT_EQ(DayNumber(Date(1899, 12, 30)), 0);
+    EXPECT_EQ(DayNumber(Date(1970, 1, 1)), 25569);
+    EXPECT_EQ(DayNumber(Date(2024, 3, 1)) - DayNumber(Date(2024, 2, 28)), 2);  // leap year
+    for (int64_t n : {0, 1, 59, 60, 61, 45000, 45366, 73050}) {
+        EXPECT_EQ(DayNumber(FromDayNumber(n)), n);
+    }
+    EXPECT_EQ(DateStamp(Date(2024, 1, 31)), "20240131");
+    EXPECT_EQ(DailyLogFileName(Date(2024, 3, 15)), "Tarvane-20240315.TXT");
+}
+
+TEST(AppendTextToFile, AppendsBytesUnchangedAndNeverTouchesEarlierOnes) {
+    TempDir dir;
+    WriteFile("log.txt", "no line end");
+    const std::string bytes("a\0b\xff\r\n", 6);
+    EXPECT_TRUE(AppendTextToFile(bytes, "log.txt", true));
+    EXPECT_TRUE(AppendTextToFile("next\r\n", "log.txt", true));
+    EXPECT_EQ(ReadFile("log.txt"), "no line end" + bytes + "next\r\n");
+}
+
+TEST(AppendTextToFile, EmptyTextCreatesNothingAndSucceeds) {
+    TempDir dir;
+    EXPECT_TRUE(AppendTextToFile("", "missing.txt", true));
+    EXPECT_FALSE(fs::exists("missing.txt"));
+    WriteFile("old.txt", "old");
+    EXPECT_TRUE(AppendTextToFile("", "old.txt", false));
+    EXPECT_FALSE(fs::exists("old.txt"));
+}
+
+TEST(AppendTextToFile, WithoutAppendStartsAfresh) {
+    TempDir dir;
+    WriteFile("f.txt", "old contents");
+    EXPECT_TRUE(AppendTextToFile("new", "f.txt", false));
+    EXPECT_EQ(ReadFile("f.txt"), "new");
+}
+
+TEST(AppendTextToFile, FailuresGiveFalse) {
+    TempDir dir;
+    fs::create_directory("adir");
+    EXPECT_FALSE(AppendTextToFile("x", "adir", true));
+    EXPECT_FALSE(AppendTextToFile("x", "nodir/f.txt", true));
+    if (::geteuid() != 0) {  // root writes through permissions
+        WriteFile("ro.txt", "keep");
+        fs::permissions("ro.txt", fs::perms::owner_read);
+        EXPECT_FALSE(AppendTextToFile("x", "ro.txt", true));
+        EXPECT_EQ(ReadFile("ro.txt"), "keep");
+    }
+}
+
+TEST(DeleteExpiredFiles, KeepsTheLastDaysStampsAndObeysTheCaseRules) {
+    TempDir dir;
+    const FixedClock clock(Date(2024, 3, 15));
+    for (const char* n : {"Tarvane-20240315.TXT", "Tarvane-20240309.TXT", "Tarvane-20240308.TXT",
+                          "Tarvane-20230101.txt", "Tarvane-notes.txt", "tarvane-20200101.txt",
+                          "Tarvane-20240310.TXT.bak", "Tarvane-copy-20240314-old.TXT",
+                          "Tarvane-20240316.TXT", "Other-20200101.TXT"}) {
+        WriteFile(n, "x");
+    }
+    fs::create_directory("Tarvane-old-TXT");
+    // Five files go; the subdirectory is counted too but stays.
+    EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", 7, clock), 5);
+    EXPECT_EQ(Names(dir.path()),
+              (std::set<std::string>{"Tarvane-20240315.TXT", "Tarvane-20240309.TXT",
+                                     "tarvane-20200101.txt", "Tarvane-20240310.TXT.bak",
+                                     "Tarvane-copy-20240314-old.TXT", "Other-20200101.TXT",
+                                     "Tarvane-old-TXT"}));
+}
+
+TEST(DeleteExpiredFiles, NoDaysProtectsNothing) {
+    TempDir dir;
+    const FixedClock clock(Date(2024, 3, 15));
+    WriteFile("Tarvane-20240315.TXT", "x");
+    WriteFile("keep.TXT", "x");
+    EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", 0, clock), 1);
+    EXPECT_FALSE(fs::exists("Tarvane-20240315.TXT"));
+    WriteFile("Tarvane-20240315.TXT", "x");
+    EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", -3, clock), 1);
+    EXPECT_TRUE(fs::exists("keep.TXT"));
+}
+
+TEST(DeleteExpiredFiles, PrefixWithDirectoryWorksThere) {
+    TempDir dir;
+    const FixedClock clock(Date(2024, 3, 15));
+    fs::create_directory("logs");
+    WriteFile("logs/app.exe-20240101.CSV", "x");
+    WriteFile("logs/app.exe-20240315.CSV", "x");
+    WriteFile("app.exe-20240101.CSV", "x");  // same name, other directory
+    const std::string prefix = (dir.path() / "logs" / "app.exe").string();
+    EXPECT_EQ(DeleteExpiredFiles(prefix, "csv", 7, clock), 1);
+    EXPECT_FALSE(fs::exists("logs/app.exe-20240101.CSV"));
+    EXPECT_TRUE(fs::exists("logs/app.exe-20240315.CSV"));
+    EXPECT_TRUE(fs::exists("app.exe-20240101.CSV"));
+    EXPECT_EQ(DeleteExpiredFiles("nowhere/x", "csv", 7, clock), 0);
+}
+
+TEST(DeleteExpiredFiles, StampsAcrossMonthAndYearEndsAndHugeRetention) {
+    TempDir dir;
+    const FixedClock clock(Date(2024, 1, 2));
+    WriteFile("Tarvane-20231231.TXT", "x");  // today - 2
+    WriteFile("Tarvane-20231230.TXT", "x");  // today - 3
+    WriteFile("Tarvane-20240231.TXT", "x");  // not a date
+    EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", 3, clock), 2);
+    EXPECT_TRUE(fs::exists("Tarvane-20231231.TXT"));
+    // A retention of two billion days must not spin through every day.
+    WriteFile("Tarvane-19000101.TXT", "x");
+    EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", 2147483647, clock), 0);
+    EXPECT_TRUE(fs::exists("Tarvane-19000101.TXT"));
+}
+
+}  // namespace
+}  // namespace tarvane

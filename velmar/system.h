@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+
+#include "logfiles/clock.h"
+
+namespace velmar {
+
+// The full path of the running executable (readlink of /proc/self/exe).
+std::string ProgramFilePath();
+// The directory part of an executable path, up to and including its last "/" (or "\\" or
+// ":"), with a leading long-path prefix "\\?\" removed. Pure string rule.
+std::string ProgramDirOf(const std::string& exePath);
+// ProgramDirOf(ProgramFilePath()).
+std::string GetProgramDir();
+// Makes the program's directory the working directory and returns it; failure is ignored.
+std::string ChangeToProgramDir();
+
+// Locale data of the user's LC_TIME / LC_NUMERIC, with ":" / "," where the locale has none.
+std::string TimeSeparator();
+std::string MonthAbbreviation(int month);  // 1..12
+std::string ThousandsSeparator();
+// The locale's long time format (nl_langinfo T_FMT) and short date format (D_FMT) applied.
+std::string LongTimeText(const tarvane::LocalTime& t);
+std::string ShortDateText(const tarvane::LocalTime& t);
+
+// "hh:mm:ss.zzz" with the locale's time separator.
+std::string TimeOfDayText(const tarvane::LocalTime& t);
+
+}  // namespace velmar
