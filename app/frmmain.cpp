@@ -1,0 +1,263 @@
+#include "frmmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStatusBar>
+#include <QUrl>
+#include <QWindow>
+#include <dlfcn.h>
+
+#include "app/app_title.h"
+#include "app/severity_command.h"
+#include "app/severity_dialog.h"
+#include "logfiles/clock.h"
+#include "reception/hand_off.h"
+#include "reception/udp_listener.h"
+#include "settings/settings.h"
+#include "snmp/ups_query.h"
+#include "velmar/errors.h"
+#include "velmar/exception_report.h"
+#include "velmar/records.h"
+#include "velmar/system.h"
+#include "velmar/version.h"
+#include "view/rolling_view.h"
+
+namespace tarvane {
+
+namespace {
+
+QString ToQ(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
+
+std::string ApplicationTitle() { return ApplicationTitleOf(velmar::ProgramFilePath()); }
+
+const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
+
+// Takes the listener's pending hand-offs on the window thread whenever it processes events,
+// in the main loop and in every modal loop alike.
+class HandOffPump : public QObject {
+public:
+    explicit HandOffPump(HandOff*& handOff) : handOff_(handOff) {}
+    bool event(QEvent* e) override {
+        if (e->type() != kHandOffEvent) return QObject::event(e);
+        if (handOff_) handOff_->ProcessPending();
+        return true;
+    }
+
+private:
+    HandOff*& handOff_;
+};
+
+void ShowHandlerError(QWidget* parent, const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, ToQ(ApplicationTitle()), ToQ(HandlerErrorText(message)),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+template <typename F>
+void TfrmMain::Guarded(F&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        ShowHandlerError(this, e.what());
+    }
+}
+
+namespace {
+HandOff* g_handOff = nullptr;
+}  // namespace
+
+TfrmMain::TfrmMain() {
+    setWindowTitle("Ombrel - Tarvane");
+    setFont(QFont("MS Sans Serif", 8));
+
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+    RichEdit = new RollingView(client);
+    RichEdit->move(0, 0);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setFixedHeight(33);
+    StatusBar->setSizeGripEnabled(true);
+    for (int i = 0; i < 3; ++i) {
+        Panels[i] = new QLabel(StatusBar);
+        Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    }
+    Panels[0]->setFixedWidth(220);
+    Panels[1]->setFixedWidth(80);
+    StatusBar->addWidget(Panels[0]);
+    StatusBar->addWidget(Panels[1]);
+    StatusBar->addWidget(Panels[2], 1);
+    setStatusBar(StatusBar);
+    RichEdit->SetStatusSink([this](const QString& text) { Panels[0]->setText(text); });
+
+    MainMenu1 = menuBar();
+    File1 = MainMenu1->addMenu("&File");
+    mnuSetSEVERITYlevel = File1->addAction("Set SEVERITY level");
+    SNMPGet1 = File1->addAction("SNMP Get (UPS TEMP)");
+    SNMPGet1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    N1 = File1->addSeparator();
+    Exit1 = File1->addAction("E&xit");
+    Help1 = MainMenu1->addMenu("Help");
+    About1 = Help1->addAction("About");
+    connect(mnuSetSEVERITYlevel, &QAction::triggered, this,
+            [this] { Guarded([this] { mnuSetSEVERITYlevelClick(); }); });
+    connect(SNMPGet1, &QAction::triggered, this, [this] { Guarded([this] { SNMPGet1Click(); }); });
+    connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
+    connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
+
+    IdUDPClient = std::make_unique<UdpClient>();
+
+    pump_ = std::make_unique<HandOffPump>(g_handOff);
+    HandOffPump* pump = pump_.get();
+    handOff_ = std::make_unique<HandOff>(
+        [pump] { QCoreApplication::postEvent(pump, new QEvent(kHandOffEvent)); });
+    g_handOff = handOff_.get();
+    intake_ = std::make_unique<Intake>(Settings.Severity, Settings.ExcludedClientIPs,
+                                       velmar::GlobalSettings.Log.DaysOfFilesRetained,
+                                       static_cast<IntakeView&>(*this));
+    IdSysLogServer = std::make_unique<UdpListener>(*handOff_);
+    IdSysLogServer->SetLoading(true);
+    IdSysLogServer->SetActive(true);
+    IdSysLogServer->BroadcastEnabled = true;
+    IdSysLogServer->DefaultPort = 514;
+    IdSysLogServer->OnUDPRead = [this](UdpListener&, std::string_view data,
+                                       SocketBinding& binding) {
+        IdSysLogServerUDPRead(data, binding);
+    };
+
+    resize(805, 499);
+    // All elements exist: the "loaded" notification opens the listener.
+    IdSysLogServer->Loaded();
+}
+
+TfrmMain::~TfrmMain() {
+    CloseListener();
+    g_handOff = nullptr;
+}
+
+void TfrmMain::CloseListener() {
+    if (IdSysLogServer) IdSysLogServer->Close();
+}
+
+void TfrmMain::FormCreate() {
+    Guarded([this] {
+        velmar::ChangeToProgramDir();
+        GetSettings();
+        Panels[0]->setText(ToQ(velmar::GetFileVersionText("") + " started at " +
+                               velmar::LongTimeText(SystemClockInstance().Now())));
+        Panels[1]->setText(ToQ("Severity: " + std::to_string(Settings.Severity)));
+        Panels[2]->setText(ToQ("UDP Port: " + std::to_string(IdSysLogServer->DefaultPort)));
+    });
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmMain::FormResize() {
+    // The outer size is the frame's where a window manager draws one.
+    QSize outer = size();
+    if (QWindow* w = windowHandle()) {
+        const QMargins m = w->frameMargins();
+        outer += QSize(m.left() + m.right(), m.top() + m.bottom());
+    }
+    RichEdit->setGeometry(0, 0, outer.width() - 20, outer.height() - 100);
+    RichEdit->ShowResizeStatus();
+}
+
+void TfrmMain::Exit1Click() { QCoreApplication::quit(); }
+
+void TfrmMain::mnuSetSEVERITYlevelClick() {
+    const SeverityOutcome outcome = RunSeverityCommand(
+        [this](std::string& entry) {
+            QString value = ToQ(entry);
+            InputQuery(this, "Severity", "Severity", value);
+            entry = value.toLocal8Bit().toStdString();
+        },
+        Settings.Severity, [] { SaveSettings(); });
+    Panels[1]->setText(ToQ(outcome.panelText));
+    mnuSetSEVERITYlevel->setText(ToQ(outcome.caption));
+}
+
+void TfrmMain::SNMPGet1Click() {
+    RunUpsQuery(*IdUDPClient, static_cast<ReplyView&>(*this), kUpsAgentAddress,
+                [](const std::string& path) {
+                    QDesktopServices::openUrl(QUrl::fromLocalFile(ToQ(path)));
+                });
+}
+
+void TfrmMain::About1Click() {
+    QMessageBox box(QMessageBox::NoIcon, ToQ(ApplicationTitle()),
+                    ToQ(velmar::GetFileVersionText("")), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TfrmMain::IdSysLogServerUDPRead(std::string_view data, SocketBinding& binding) {
+    intake_->IdSysLogServerUDPRead(data, binding.SenderIP);
+}
+
+void TfrmMain::FocusView() { RichEdit->FocusView(); }
+void TfrmMain::ShowLine(const std::string& displayLine) {
+    RichEdit->ShowLine(ViewTextFromBytes(displayLine));
+}
+void TfrmMain::AddLine(const std::string& text) { RichEdit->AddLine(ViewTextFromBytes(text)); }
+void TfrmMain::TrimToFit() { RichEdit->TrimToFit(); }
+
+namespace {
+
+// The code address of the failure, as an offset into the program's module.
+unsigned long ModuleOffset(const void* address) {
+    Dl_info info{};
+    if (dladdr(address, &info) && info.dli_fbase) {
+        return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(address) -
+                                          reinterpret_cast<uintptr_t>(info.dli_fbase));
+    }
+    return 0;
+}
+
+}  // namespace
+
+int RunApplication() {
+    // The exception report's one pass of message processing.
+    velmar::ProcessMessagesHook = [] { QCoreApplication::processEvents(); };
+    std::unique_ptr<TfrmMain> frmMain;
+    try {
+        frmMain = std::make_unique<TfrmMain>();
+    } catch (const std::exception& e) {
+        const std::string path = velmar::ProgramFilePath();
+        const std::string module = path.substr(path.find_last_of('/') + 1);
+        QMessageBox box(QMessageBox::Critical, "Application Error",
+                        ToQ(ApplicationErrorText(velmar::ClassNameOf(e), module,
+                                                 ModuleOffset(reinterpret_cast<const void*>(
+                                                     &RunApplication)),
+                                                 e.what())),
+                        QMessageBox::Ok);
+        box.exec();
+        return 1;
+    }
+    frmMain->FormCreate();
+    // Centred on the screen by the outer size.
+    if (QScreen* screen = frmMain->screen()) {
+        const QRect area = screen->availableGeometry();
+        frmMain->move(area.center() - QPoint(frmMain->width() / 2, frmMain->height() / 2));
+    }
+    frmMain->show();
+    QApplication::exec();
+    // Nothing is shown or written once the loop has ended.
+    frmMain->CloseListener();
+    frmMain.reset();
+    return 0;
+}
+
+}  // namespace tarvane

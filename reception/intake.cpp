@@ -1,0 +1,85 @@
+#include "intake.h"
+
+#include "logfiles/logfiles.h"
+#include "velmar/int_syntax.h"
+#include "velmar/system.h"
+
+namespace tarvane {
+
+namespace {
+bool IsAddressChar(char c) { return (c >= '0' && c <= '9') || c == '.'; }
+}  // namespace
+
+bool IsExcluded(std::string_view senderIP, std::string_view list) {
+    if (senderIP.empty()) return false;
+    for (size_t at = list.find(senderIP); at != std::string_view::npos;
+         at = list.find(senderIP, at + 1)) {
+        const size_t end = at + senderIP.size();
+        const bool clearBefore = at == 0 || !IsAddressChar(list[at - 1]);
+        const bool clearAfter = end == list.size() || !IsAddressChar(list[end]);
+        if (clearBefore && clearAfter) return true;
+    }
+    return false;
+}
+
+std::optional<int32_t> SeverityOf(std::string_view datagram) {
+    if (datagram.empty() || datagram[0] != '<') return std::nullopt;
+    std::string_view priority = datagram.substr(1);
+    if (const size_t close = priority.find('>'); close != std::string_view::npos) {
+        priority = priority.substr(0, close);
+    }
+    return velmar::StrToInt(priority) % 8;
+}
+
+std::string EscapeControlBytes(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 32 && b != '\t') {
+            out += '#';
+            out += static_cast<char>('0' + (b >> 6));
+            out += static_cast<char>('0' + ((b >> 3) & 7));
+            out += static_cast<char>('0' + (b & 7));
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string BuildDisplayLine(const LocalTime& now, std::optional<int32_t> severity,
+                             std::string_view senderIP, std::string_view datagram) {
+    std::string line = velmar::TimeOfDayText(now);
+    line += ':';
+    if (severity) {
+        line += '[';
+        line += std::to_string(*severity);
+        line += "] ";
+    }
+    line += senderIP;
+    line += ' ';
+    line += datagram;
+    size_t first = 0, last = line.size();
+    while (first < last && static_cast<unsigned char>(line[first]) <= 32) ++first;
+    while (last > first && static_cast<unsigned char>(line[last - 1]) <= 32) --last;
+    return EscapeControlBytes(std::string_view(line).substr(first, last - first));
+}
+
+void Intake::IdSysLogServerUDPRead(std::string_view datagram, const std::string& senderIP) {
+    if (IsExcluded(senderIP, excluded_)) return;
+    view_.FocusView();
+    const std::optional<int32_t> severity = SeverityOf(datagram);
+    if (!PassesThreshold(severity.value_or(0), severity_)) return;
+    const std::string line = BuildDisplayLine(clock_.Now(), severity, senderIP, datagram);
+    view_.ShowLine(line);
+    if (days_ > 0) {
+        if (DayNumber(clock_.Now()) != lastRetentionDay_) {
+            DeleteExpiredFiles("Tarvane-", "TXT", days_, clock_);
+            lastRetentionDay_ = DayNumber(clock_.Now());
+        }
+    }
+    AppendTextToFile(line + "\r\n", DailyLogFileName(clock_.Now()), true);
+}
+
+}  // namespace tarvane
