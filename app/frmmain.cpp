@@ -76,7 +76,7 @@ namespace {
 HandOff* g_handOff = nullptr;
 }  // namespace
 
-TfrmMain::TfrmMain() {
+TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     setWindowTitle("Ombrel - Tarvane");
     setFont(QFont("MS Sans Serif", 8));
 
@@ -151,7 +151,7 @@ void TfrmMain::CloseListener() {
 
 void TfrmMain::FormCreate() {
     Guarded([this] {
-        velmar::ChangeToProgramDir();
+        ChangeDir();
         GetSettings();
         Panels[0]->setText(ToQ(velmar::GetFileVersionText("") + " started at " +
                                velmar::LongTimeText(SystemClockInstance().Now())));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,9 @@ public:
     void FormCreate();
     // Closes the listener, discarding a datagram whose hand-off is still pending.
     void CloseListener();
+
+    // Makes the program's directory the working directory; a directory seam for tests.
+    std::function<std::string()> ChangeDir;
 
     RollingView* RichEdit = nullptr;
     QStatusBar* StatusBar = nullptr;

@@ -1,0 +1,173 @@
+// The window in-process, with its real listener on port 514 (inside a private namespace).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/frmmain.h"
+#include "logfiles/logfiles.h"
+#include "logfiles/tests/temp_dir.h"
+#include "settings/settings.h"
+#include "velmar/records.h"
+#include "view/rolling_view.h"
+
+namespace tarvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+
+void SendTo514(const std::string& text) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(514);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::close(fd);
+}
+
+std::string TodaysFile() { return DailyLogFileName(SystemClockInstance().Now()); }
+
+// Processes events until the condition holds or five seconds pass.
+template <typename F>
+bool WaitFor(F&& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 5000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+class FrmMainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Settings = {};
+        Settings.Severity = 7;
+        velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
+    }
+    TempDir dir;
+};
+
+TEST_F(FrmMainTest, ElementsAndTheirProperties) {
+    TfrmMain form;
+    EXPECT_EQ(form.windowTitle(), "Ombrel - Tarvane");
+    EXPECT_EQ(form.StatusBar->height(), 33);
+    EXPECT_TRUE(form.StatusBar->isSizeGripEnabled());
+    EXPECT_EQ(form.Panels[0]->width(), 220);
+    EXPECT_EQ(form.Panels[1]->width(), 80);
+    EXPECT_EQ(form.File1->title(), "&File");
+    EXPECT_EQ(form.Help1->title(), "Help");
+    EXPECT_EQ(form.mnuSetSEVERITYlevel->text(), "Set SEVERITY level");
+    EXPECT_EQ(form.SNMPGet1->text(), "SNMP Get (UPS TEMP)");
+    EXPECT_EQ(form.SNMPGet1->shortcut(), QKeySequence("Ctrl+G"));
+    EXPECT_TRUE(form.N1->isSeparator());
+    EXPECT_EQ(form.Exit1->text(), "E&xit");
+    EXPECT_EQ(form.About1->text(), "About");
+    EXPECT_EQ(form.RichEdit->palette().color(QPalette::Base), QColor(0, 0, 255));
+    EXPECT_EQ(form.RichEdit->palette().color(QPalette::Text), QColor(Qt::white));
+    EXPECT_TRUE(form.RichEdit->font().bold());
+    EXPECT_FALSE(form.RichEdit->isReadOnly());
+}
+
+TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
+    TfrmMain form;
+    form.show();
+    ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
+    EXPECT_EQ(form.RichEdit->geometry(), QRect(0, 0, 785, 399));
+    form.resize(900, 600);
+    ASSERT_TRUE(WaitFor([&] { return form.RichEdit->width() == 880; }));
+    EXPECT_EQ(form.RichEdit->geometry(), QRect(0, 0, 880, 500));
+    EXPECT_TRUE(form.Panels[0]->text().startsWith("RichEdit.Lines.Count=0 Max Lines="));
+}
+
+TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
+    TfrmMain form;
+    form.ChangeDir = [&] { return dir.path().string() + "/"; };
+    form.FormCreate();
+    EXPECT_EQ(fs::file_size("Tarvane.xml"), 171u);
+    EXPECT_TRUE(form.Panels[0]->text().contains(" started at "));
+    EXPECT_EQ(form.Panels[1]->text(), "Severity: 7");
+    EXPECT_EQ(form.Panels[2]->text(), "UDP Port: 514");
+}
+
+TEST_F(FrmMainTest, TakenPortFailsTheWindow) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(514);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    try {
+        TfrmMain form;
+        ADD_FAILURE() << "the window opened on a taken port";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+    ::close(fd);
+}
+
+TEST_F(FrmMainTest, DatagramsWaitForTheWindowToBeShown) {
+    TfrmMain form;
+    SendTo514("<13>before show");
+    // Handed off now, while the window is hidden: the view cannot take the focus.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(fs::exists(TodaysFile()));
+    form.show();
+    SendTo514("<13>after show");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(TodaysFile()); }));
+    const std::string file = ReadFile(TodaysFile());
+    EXPECT_EQ(file.find("before show"), std::string::npos);
+    EXPECT_NE(file.find(":[5] 127.0.0.1 <13>after show\r\n"), std::string::npos) << file;
+    EXPECT_TRUE(form.RichEdit->toPlainText().contains("<13>after show"));
+    EXPECT_TRUE(form.Panels[0]->text().startsWith("RichEdit.Lines.Count: 1 Max Lines: 31"));
+}
+
+TEST_F(FrmMainTest, DatagramsAreHandledInsideAModalBox) {
+    TfrmMain form;
+    form.show();
+    bool seenWhileOpen = false;
+    QTimer::singleShot(0, [&] {
+        QMessageBox box(QMessageBox::Information, "t", "modal", QMessageBox::Ok, &form);
+        QTimer::singleShot(0, [&] {
+            SendTo514("inside the box");
+            seenWhileOpen = WaitFor([&] { return fs::exists(TodaysFile()); });
+            box.accept();
+        });
+        box.exec();
+    });
+    ASSERT_TRUE(WaitFor([&] { return seenWhileOpen; }));
+}
+
+TEST_F(FrmMainTest, CloseButtonEndsTheLoopLikeExit) {
+    auto form = std::make_unique<TfrmMain>();
+    form->show();
+    QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QApplication::exec(), 0);
+    form->CloseListener();
+}
+
+}  // namespace
+}  // namespace tarvane
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

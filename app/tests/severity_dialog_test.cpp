@@ -1,0 +1,188 @@
+#include "app/severity_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+// fontconfig keeps its caches to the end of the process; they are not ours to free.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace tarvane {
+namespace {
+
+// The application lives from the first dialog to the end of the test run, outliving every
+// widget the tests make.
+class QtEnvironment : public ::testing::Environment {
+  public:
+    QApplication& App() {
+        if (!app_) app_ = std::make_unique<QApplication>(argc_, argv_);
+        return *app_;
+    }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    int argc_ = 1;
+    char name_[21] = "severity_dialog_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+QtEnvironment* const g_qt =
+    static_cast<QtEnvironment*>(::testing::AddGlobalTestEnvironment(new QtEnvironment));
+
+QApplication& App() { return g_qt->App(); }
+
+// What the open dialog showed, read when it first appeared.
+struct Seen {
+    bool found = false;
+    QString title, prompt, editText, selected, okText, cancelText;
+    int maxLength = 0;
+    bool okDefault = false;
+    QRect geometry;
+};
+
+// Runs InputQuery with value and lets act() drive the dialog once it is open.
+bool Drive(QString& value, Seen& seen, const std::function<void(QDialog&, QLineEdit&)>& act) {
+    App();
+    QTimer::singleShot(0, [&] {
+        // The timer fires inside the dialog's own loop, so the dialog is open by now.
+        QDialog* dialog = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) dialog = d;
+        }
+        if (!dialog) return;
+        auto* edit = dialog->findChild<QLineEdit*>();
+        auto* label = dialog->findChild<QLabel*>();
+        const auto buttons = dialog->findChildren<QPushButton*>();
+        if (!edit || !label || buttons.size() != 2) {
+            dialog->reject();
+            return;
+        }
+        seen.found = true;
+        seen.title = dialog->windowTitle();
+        seen.prompt = label->text();
+        seen.editText = edit->text();
+        seen.selected = edit->selectedText();
+        seen.maxLength = edit->maxLength();
+        seen.okText = buttons[0]->text();
+        seen.cancelText = buttons[1]->text();
+        seen.okDefault = buttons[0]->isDefault();
+        seen.geometry = dialog->frameGeometry();
+        act(*dialog, *edit);
+    });
+    return InputQuery(nullptr, "Severity", "Severity", value);
+}
+
+TEST(InputQuery, OpensWithTheProposedTextSelected) {
+    QString value = "7";
+    Seen seen;
+    Drive(value, seen, [](QDialog& d, QLineEdit&) { d.reject(); });
+    ASSERT_TRUE(seen.found);
+    EXPECT_EQ(seen.title, "Severity");
+    EXPECT_EQ(seen.prompt, "Severity");
+    EXPECT_EQ(seen.editText, "7");
+    EXPECT_EQ(seen.selected, "7");
+    EXPECT_EQ(seen.maxLength, 255);
+    EXPECT_EQ(seen.okText, "OK");
+    EXPECT_EQ(seen.cancelText, "Cancel");
+    EXPECT_TRUE(seen.okDefault);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_LE((seen.geometry.center() - screen.center()).manhattanLength(), 1)
+        << "centred on the screen: " << seen.geometry.x() << "," << seen.geometry.y() << " "
+        << seen.geometry.width() << "x" << seen.geometry.height() << " in " << screen.width() << "x"
+        << screen.height();
+}
+
+TEST(InputQuery, KeysDecideTheOutcome) {
+    struct Case {
+        const char* what;
+        const char* typed;
+        Qt::Key key;  // Qt::Key_unknown: close the window instead
+        bool accepted;
+        const char* value;
+    } cases[] = {
+        {"typed over the selection, Enter", "05", Qt::Key_Return, true, "05"},
+        {"keypad Enter", "  3", Qt::Key_Enter, true, "  3"},
+        {"Enter without typing", "", Qt::Key_Return, true, "7"},
+        {"Esc after typing", "5", Qt::Key_Escape, false, "7"},
+        {"window closed", "5", Qt::Key_unknown, false, "7"},
+    };
+    for (const Case& c : cases) {
+        QString value = "7";
+        Seen seen;
+        const bool accepted = Drive(value, seen, [&](QDialog& d, QLineEdit& edit) {
+            QTest::keyClicks(&edit, c.typed);
+            if (c.key == Qt::Key_unknown) {
+                d.close();
+            } else {
+                QTest::keyClick(&edit, c.key);
+            }
+        });
+        ASSERT_TRUE(seen.found) << c.what;
+        EXPECT_EQ(accepted, c.accepted) << c.what;
+        EXPECT_EQ(value, c.value) << c.what;
+    }
+}
+
+TEST(InputQuery, EntryIsCutAt255Characters) {
+    QString value = "7";
+    Seen seen;
+    Drive(value, seen, [](QDialog&, QLineEdit& edit) {
+        QTest::keyClicks(&edit, QString(300, QChar('9')));
+        QTest::keyClick(&edit, Qt::Key_Return);
+    });
+    EXPECT_EQ(value, QString(255, QChar('9')));
+}
+
+TEST(InputQueryLayout, DialogUnitsFollowTheFont) {
+    struct Case {
+        int ave, height, promptW, promptH, editH;
+        QSize client;
+        QRect prompt, edit, ok, cancel;
+    } cases[] = {
+        // 6 px letters, 13 px lines: 1.5 px per horizontal unit, 1.625 px per vertical one.
+        {6,
+         13,
+         48,
+         13,
+         21,
+         {270, 103},
+         {12, 13, 48, 13},
+         {12, 31, 246, 21},
+         {57, 67, 75, 23},
+         {138, 67, 75, 23}},
+        // A prompt wider than the wrap width is held to it and grows downwards.
+        {7,
+         16,
+         400,
+         32,
+         24,
+         {315, 133},
+         {14, 16, 287, 32},
+         {14, 53, 287, 24},
+         {67, 92, 88, 28},
+         {161, 92, 88, 28}},
+    };
+    for (const Case& c : cases) {
+        const InputQueryLayout l =
+            ComputeInputQueryLayout(c.ave, c.height, QSize(c.promptW, c.promptH), c.editH);
+        EXPECT_EQ(l.client, c.client) << c.ave;
+        EXPECT_EQ(l.prompt, c.prompt) << c.ave;
+        EXPECT_EQ(l.edit, c.edit) << c.ave;
+        EXPECT_EQ(l.ok, c.ok) << c.ave;
+        EXPECT_EQ(l.cancel, c.cancel) << c.ave;
+    }
+}
+
+}  // namespace
+}  // namespace tarvane

@@ -1,0 +1,43 @@
+# The executable's version record: an ELF note ".note.tarvane.version" (name "Tarvane", type 1)
+# whose descriptor holds MS = (major << 16) | minor and LS = (release << 16) | build.
+set(TARVANE_VERSION_NOTE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/version_note.cpp.in)
+
+# tarvane_version_note(target [VERSION a.b.c.d]): links the record into target, from the
+# project version unless VERSION is given; missing parts are 0.
+function(tarvane_version_note target)
+    cmake_parse_arguments(V "" "VERSION" "" ${ARGN})
+    if(DEFINED V_VERSION)
+        if(NOT V_VERSION MATCHES "^([0-9]+)(\\.([0-9]+))?(\\.([0-9]+))?(\\.([0-9]+))?$")
+            message(FATAL_ERROR "tarvane_version_note: bad VERSION '${V_VERSION}'")
+        endif()
+        set(_parts "${CMAKE_MATCH_1}" "${CMAKE_MATCH_3}" "${CMAKE_MATCH_5}" "${CMAKE_MATCH_7}")
+    else()
+        set(_parts "${PROJECT_VERSION_MAJOR}" "${PROJECT_VERSION_MINOR}"
+                   "${PROJECT_VERSION_PATCH}" "${PROJECT_VERSION_TWEAK}")
+    endif()
+    set(_values "")
+    foreach(_i RANGE 3)
+        list(GET _parts ${_i} _p)
+        if(_p STREQUAL "")
+            set(_p 0)
+        endif()
+        # Leading zeros would read as octal in C++; the value is what counts.
+        math(EXPR _p "${_p}")
+        if(_p GREATER 65535)
+            message(FATAL_ERROR "tarvane_version_note: version part ${_p} exceeds 65535")
+        endif()
+        list(APPEND _values ${_p})
+    endforeach()
+    list(GET _values 0 _major)
+    list(GET _values 1 _minor)
+    list(GET _values 2 _release)
+    list(GET _values 3 _build)
+    math(EXPR TARVANE_VERSION_MS "(${_major} << 16) | ${_minor}" OUTPUT_FORMAT HEXADECIMAL)
+    math(EXPR TARVANE_VERSION_LS "(${_release} << 16) | ${_build}" OUTPUT_FORMAT HEXADECIMAL)
+    set(TARVANE_VERSION_TEXT "${_major}.${_minor}.${_release}.${_build}")
+    set(_out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version_note.cpp)
+    configure_file(${TARVANE_VERSION_NOTE_TEMPLATE} ${_out} @ONLY)
+    target_sources(${target} PRIVATE ${_out})
+    # Tests compare what the reader finds with the version the record was made from.
+    set_target_properties(${target} PROPERTIES TARVANE_VERSION_TEXT ${TARVANE_VERSION_TEXT})
+endfunction()

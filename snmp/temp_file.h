@@ -1,0 +1,28 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tarvane {
+
+// The desktop's "open" action for a file; whatever it does is not looked at.
+using OpenAction = std::function<void(const std::string& path)>;
+
+// `name` with its extension replaced by `extension`: the old one starts at the last "." after
+// the last "/", "\\" and ":"; a name without one gets `extension` appended.
+std::string ReplaceExtension(const std::string& name, const std::string& extension);
+
+// Creates a new, uniquely named empty file in the temporary directory and returns that name
+// with its extension replaced; the empty file stays. Raises EInOutError when no temporary
+// directory or unique name can be had.
+std::string MakeTempFileName(const std::string& extension);
+
+// Creates or replaces the regular file `path` with `bytes`; never writes through a symbolic
+// link. Raises EInOutError on failure.
+void WriteTextFile(const std::string& path, std::string_view bytes);
+
+// Writes `text` and CR LF into a new temporary ".txt" file, then hands its path to `open`.
+void OpenTextInTempFile(const std::string& text, const OpenAction& open);
+
+}  // namespace tarvane

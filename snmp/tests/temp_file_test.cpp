@@ -1,0 +1,111 @@
+#include "snmp/temp_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "snmp/tests/snmp_support.h"
+#include "velmar/errors.h"
+
+namespace tarvane {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::ScratchDir;
+
+TEST(ReplaceExtension, ReplacesFromTheLastDotOfTheLastNameElseAppends) {
+    const struct {
+        const char* name;
+        const char* extension;
+        const char* result;
+    } cases[] = {
+        {"/tmp/Ab12Cd.tmp", ".txt", "/tmp/Ab12Cd.txt"},
+        {"/tmp/Ab12Cd", ".txt", "/tmp/Ab12Cd.txt"},
+        {"/tmp/a.b.c", ".txt", "/tmp/a.b.txt"},
+        {"/tmp/dir.d/name", ".txt", "/tmp/dir.d/name.txt"},
+        {"C:\\dir.d\\name", ".txt", "C:\\dir.d\\name.txt"},
+        {"a.b:name", ".txt", "a.b:name.txt"},
+        {"C:name.tmp", ".txt", "C:name.txt"},
+        {"name.", ".txt", "name.txt"},
+        {"/tmp/.hidden", ".txt", "/tmp/.txt"},
+        {"", ".txt", ".txt"},
+        {"name.tmp", "", "name"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReplaceExtension(c.name, c.extension), c.result) << c.name;
+    }
+}
+
+TEST(MakeTempFileName, LeavesAnEmptyUniqueFileBesideTheNameItGives) {
+    ScratchDir dir;
+    const std::string first = MakeTempFileName(".txt");
+    const std::string second = MakeTempFileName(".txt");
+    EXPECT_NE(first, second);
+    for (const std::string& name : {first, second}) {
+        const std::filesystem::path p(name);
+        EXPECT_EQ(p.parent_path(), std::filesystem::path(dir.Path()));
+        EXPECT_EQ(p.extension(), ".txt");
+        EXPECT_FALSE(std::filesystem::exists(p));
+        const std::filesystem::path made = std::filesystem::path(name).replace_extension(".tmp");
+        EXPECT_TRUE(std::filesystem::is_regular_file(made));
+        EXPECT_EQ(std::filesystem::file_size(made), 0u);
+    }
+    EXPECT_EQ(dir.Entries().size(), 2u);
+}
+
+TEST(MakeTempFileName, WithoutTemporaryDirectoryRaisesAFileErrorAndMakesNothing) {
+    ScratchDir dir;
+    const std::string plainFile = dir.Path() + "/plain";
+    std::ofstream(plainFile) << "x";
+    for (const std::string& tmp : {dir.Path() + "/missing", plainFile}) {
+        dir.PointTempDirAt(tmp);
+        EXPECT_THROW(MakeTempFileName(".txt"), velmar::EInOutError) << tmp;
+        EXPECT_THROW(OpenTextInTempFile("0AFF00", [](const std::string&) { FAIL(); }),
+                     velmar::EInOutError);
+    }
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
+}
+
+TEST(WriteTextFile, ReplacesAnExistingFile) {
+    ScratchDir dir;
+    const std::string path = dir.Path() + "/a.txt";
+    std::ofstream(path) << "an older and longer text";
+    WriteTextFile(path, "new\r\n");
+    EXPECT_EQ(ReadFileBytes(path), "new\r\n");
+}
+
+TEST(WriteTextFile, RefusesToWriteThroughALinkOrIntoAFifo) {
+    ScratchDir dir;
+    const std::string target = dir.Path() + "/target";
+    std::ofstream(target) << "keep";
+    const std::string link = dir.Path() + "/link.txt";
+    std::filesystem::create_symlink(target, link);
+    const std::string fifo = dir.Path() + "/fifo.txt";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {link, fifo}) {
+        try {
+            WriteTextFile(path, "reply\r\n");
+            ADD_FAILURE() << path;
+        } catch (const velmar::EInOutError& e) {
+            EXPECT_STREQ(e.what(), "File access denied") << path;
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(target), "keep");
+}
+
+TEST(OpenTextInTempFile, WritesTheTextAndCrLfThenOpensThatFile) {
+    ScratchDir dir;
+    std::vector<std::string> opened;
+    const std::string text("0AFF00\0x", 8);
+    OpenTextInTempFile(text, [&](const std::string& path) { opened.push_back(path); });
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(opened[0]).parent_path(), std::filesystem::path(dir.Path()));
+    EXPECT_EQ(ReadFileBytes(opened[0]), text + "\r\n");
+    EXPECT_EQ(dir.Entries().size(), 2u);
+}
+
+}  // namespace
+}  // namespace tarvane

@@ -1,0 +1,172 @@
+#include "snmp/ups_query.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+
+#include "snmp/tests/snmp_support.h"
+#include "velmar/errors.h"
+
+namespace tarvane {
+namespace {
+
+using testing::Datagram;
+using testing::ReadFileBytes;
+using testing::RecordingView;
+using testing::ScratchDir;
+using testing::UdpPeer;
+
+constexpr int kAgentWaitMs = 10000;
+
+class UpsQuery : public ::testing::Test {
+protected:
+    // Runs one query against the fake agent, which hands the request to `answer`.
+    template <typename Answer>
+    Datagram Query(Answer answer) {
+        auto served = std::async(std::launch::async, [&] {
+            std::optional<Datagram> request = agent.Receive(kAgentWaitMs);
+            if (request) answer(*request);
+            return request;
+        });
+        try {
+            RunUpsQuery(client, view, agent.Address(), view.Opener(), agent.Port());
+        } catch (...) {
+            served.wait();
+            throw;
+        }
+        std::optional<Datagram> request = served.get();
+        if (!request) throw std::runtime_error("the agent got no request");
+        return *request;
+    }
+    void Reply(const Datagram& request, const std::string& data) {
+        agent.SendTo(request.senderAddress, request.senderPort, data);
+    }
+
+    ScratchDir dir;
+    UdpPeer agent;
+    UdpClient client;
+    RecordingView view;
+};
+
+TEST_F(UpsQuery, NoReplyAddsAnEmptyLineAndOpensAFileHoldingOnlyCrLf) {
+    const Datagram request = Query([](const Datagram&) {});
+    EXPECT_EQ(request.data, BuildGetRequest());
+    ASSERT_EQ(view.opened.size(), 1u);
+    const std::string path = view.opened[0];
+    EXPECT_EQ(view.events,
+              (std::vector<std::string>{"AddLine ", "Open " + path, "TrimToFit"}));
+    EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(dir.Path()));
+    EXPECT_EQ(ReadFileBytes(path), "\r\n");
+    // The empty unique file stays beside the text file, under the same base name.
+    const std::filesystem::path made = std::filesystem::path(path).replace_extension(".tmp");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{made.filename().string(),
+                                                       std::filesystem::path(path).filename()}));
+}
+
+TEST_F(UpsQuery, ShowsTheReplyInHexInTheViewAndTheFile) {
+    Query([&](const Datagram& r) { Reply(r, std::string("\x0A\xFF\x00", 3)); });
+    ASSERT_EQ(view.opened.size(), 1u);
+    EXPECT_EQ(view.events, (std::vector<std::string>{"AddLine 0AFF00", "Open " + view.opened[0],
+                                                     "TrimToFit"}));
+    EXPECT_EQ(ReadFileBytes(view.opened[0]), "0AFF00\r\n");
+}
+
+TEST_F(UpsQuery, TwoQueriesLeaveFromTheSameLocalPort) {
+    const Datagram first = Query([&](const Datagram& r) { Reply(r, "\x01"); });
+    const Datagram second = Query([&](const Datagram& r) { Reply(r, "\x02"); });
+    EXPECT_EQ(first.senderPort, second.senderPort);
+    EXPECT_EQ(second.data, BuildGetRequest());
+    EXPECT_EQ(view.events[0], "AddLine 01");
+    EXPECT_EQ(view.events[3], "AddLine 02");
+}
+
+TEST_F(UpsQuery, LateReplyToTheFirstQueryIsNotShownByTheSecond) {
+    const Datagram first = Query([](const Datagram&) {});
+    // On loopback the datagram is queued at the client by the time sendto returns.
+    Reply(first, "late");
+    Query([&](const Datagram& r) { Reply(r, "now"); });
+    ASSERT_EQ(view.events.size(), 6u);
+    EXPECT_EQ(view.events[0], "AddLine ");
+    EXPECT_EQ(view.events[3], "AddLine " + BytesToHex("now"));
+    EXPECT_EQ(ReadFileBytes(view.opened[1]), BytesToHex("now") + "\r\n");
+}
+
+TEST_F(UpsQuery, DatagramsFromAnyoneButTheAgentArePassedOver) {
+    UdpPeer otherAddress("127.0.0.2");
+    UdpPeer otherPort("127.0.0.1");
+    Query([&](const Datagram& r) {
+        otherAddress.SendTo(r.senderAddress, r.senderPort, "spoofed");
+        otherPort.SendTo(r.senderAddress, r.senderPort, "spoofed");
+        Reply(r, "real");
+    });
+    ASSERT_FALSE(view.events.empty());
+    EXPECT_EQ(view.events[0], "AddLine " + BytesToHex("real"));
+}
+
+TEST_F(UpsQuery, ReplyOfTheBufferSizeIsShownAndALargerOneRaises10040) {
+    Query([&](const Datagram& r) { Reply(r, std::string(8192, '\x5A')); });
+    ASSERT_EQ(view.events.size(), 3u);
+    std::string hex;
+    for (int i = 0; i < 8192; ++i) hex += "5A";
+    EXPECT_EQ(view.events[0], "AddLine " + hex);
+    view.events.clear();
+    try {
+        Query([&](const Datagram& r) { Reply(r, std::string(8193, 'x')); });
+        ADD_FAILURE();
+    } catch (const velmar::ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Socket Error # 10040\r\nMessage too long.");
+    }
+    EXPECT_TRUE(view.events.empty());
+}
+
+TEST_F(UpsQuery, FailedFileWriteLeavesTheLineButSkipsOpeningAndTrimming) {
+    dir.PointTempDirAt(dir.Path() + "/missing");
+    EXPECT_THROW(Query([&](const Datagram& r) { Reply(r, "\x2A"); }), velmar::EInOutError);
+    EXPECT_EQ(view.events, std::vector<std::string>{"AddLine 2A"});
+}
+
+TEST(UpsQueryErrors, PortUnreachableRaisesConnectionRefusedAndAddsNothing) {
+    ScratchDir dir;
+    int closedPort;
+    {
+        UdpPeer gone;
+        closedPort = gone.Port();
+    }
+    UdpClient client;
+    RecordingView view;
+    try {
+        RunUpsQuery(client, view, "127.0.0.1", view.Opener(), closedPort);
+        ADD_FAILURE();
+    } catch (const velmar::ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+    }
+    EXPECT_TRUE(view.events.empty());
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST(UdpClientSend, ReportsOversizeAndBadAddressWithTheirTexts) {
+    const struct {
+        std::string host;
+        std::size_t size;
+        const char* message;
+    } cases[] = {
+        {"127.0.0.1", 70000, "Package Size Too Big."},
+        {"ups.example", 46, "Socket Error # 11001\r\nHost not found."},
+        {"", 46, "Socket Error # 11001\r\nHost not found."},
+    };
+    UdpClient client;
+    client.Port = 9;
+    for (const auto& c : cases) {
+        client.Host = c.host;
+        try {
+            client.Send(std::string(c.size, 'x'));
+            ADD_FAILURE() << c.host;
+        } catch (const velmar::ESocketError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.host;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tarvane

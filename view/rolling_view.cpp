@@ -1,0 +1,191 @@
+#include "view/rolling_view.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QColor>
+#include <QFont>
+#include <QPalette>
+#include <QStringDecoder>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <algorithm>
+
+#include "velmar/errors.h"
+
+namespace tarvane {
+
+namespace {
+
+const char kInsertionError[] = "RichEdit line insertion error";
+const char kCannotFocus[] = "Cannot focus a disabled or invisible window";
+
+bool IsAscii(std::string_view bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The document lays blocks out lazily, and a change of width drops every block's layout; asking
+// for the bounding rectangle lays the block out at the current width.
+QTextLayout* LaidOut(const QTextBlock& block) {
+    QTextLayout* layout = block.layout();
+    if (layout->lineCount() == 0) block.document()->documentLayout()->blockBoundingRect(block);
+    return layout;
+}
+
+}  // namespace
+
+QString ViewTextFromBytes(std::string_view bytes) {
+    const auto size = static_cast<qsizetype>(bytes.size());
+    if (IsAscii(bytes)) return QString::fromLatin1(bytes.data(), size);
+    // A BOM inside a line (RFC 5424 puts one before the message) is kept as the invisible
+    // U+FEFF, wherever it stands.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8.decode(QByteArrayView(bytes.data(), size));
+    if (!utf8.hasError()) return text;
+    return QString::fromLatin1(bytes.data(), size);
+}
+
+RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent), end_(document()) {
+    const QColor blue(0, 0, 255);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, blue);
+    colours.setColor(QPalette::Text, Qt::white);
+    // The selection is painted with the inactive colours while the view has no focus.
+    colours.setColor(QPalette::Inactive, QPalette::Highlight, blue);
+    colours.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::white);
+    setPalette(colours);
+
+    QFont face(QStringLiteral("MS Sans Serif"), 8);
+    face.setBold(true);
+    setFont(face);
+
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setReadOnly(false);
+    // Every insertion and deletion would otherwise be kept for undo, and a view that runs for
+    // weeks would grow without bound.
+    document()->setUndoRedoEnabled(false);
+}
+
+int RollingView::RowCount() const {
+    const QTextDocument* doc = document();
+    int rows = 0;
+    for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+        rows += LaidOut(block)->lineCount();
+    // The row after a final line break is empty and does not count.
+    if (doc->lastBlock().length() <= 1) --rows;
+    return rows;
+}
+
+int RollingView::FontPoints() const {
+    const QFont& face = font();
+    if (face.pointSizeF() > 0) return qRound(face.pointSizeF());
+    return qRound(face.pixelSize() * 72.0 / logicalDpiY());
+}
+
+int RollingView::Capacity() const {
+    const int points = std::max(1, FontPoints());
+    return 5 * height() / (8 * points);
+}
+
+bool RollingView::InsertLine(const QString& text) {
+    const qsizetype nul = text.indexOf(QChar(u'\0'));
+    const bool afterBreak = document()->lastBlock().length() <= 1;
+    end_.movePosition(QTextCursor::End);
+    end_.beginEditBlock();
+    if (!afterBreak) end_.insertBlock();
+    end_.insertText(nul < 0 ? text : text.left(nul));
+    if (afterBreak && nul < 0) end_.insertBlock();
+    end_.endEditBlock();
+    return nul < 0;
+}
+
+void RollingView::AddLine(const QString& text) {
+    const bool whole = InsertLine(text);
+    PutCaret(End());
+    if (!whole) throw velmar::ERichEditError(kInsertionError);
+}
+
+bool RollingView::RemoveFirstRow() {
+    const QTextBlock first = document()->firstBlock();
+    const QTextLayout* layout = LaidOut(first);
+    int end;
+    if (layout->lineCount() >= 2)
+        end = layout->lineAt(1).textStart();
+    else if (first.next().isValid())
+        end = first.length();  // the row's characters and its line break
+    else
+        end = first.length() - 1;
+    if (end <= 0) return false;
+    QTextCursor range(document());
+    range.setPosition(end, QTextCursor::KeepAnchor);
+    range.removeSelectedText();
+    return true;
+}
+
+void RollingView::DeleteFirstRow() {
+    RemoveFirstRow();
+    PutCaret(0);
+}
+
+int RollingView::TrimRows(bool& removed) {
+    const long long fiveH = 5LL * height();
+    const long long eightS = 8LL * std::max(1, FontPoints());
+    removed = false;
+    int rows = RowCount();
+    // A view lower than one row cannot meet the rule even when empty.
+    while (fiveH < eightS * (rows + 1) && RemoveFirstRow()) {
+        removed = true;
+        rows = RowCount();
+    }
+    return rows;
+}
+
+void RollingView::TrimToFit() {
+    bool removed;
+    TrimRows(removed);
+    if (removed) PutCaret(0);
+}
+
+void RollingView::ShowLine(const QString& text) {
+    // The caret is placed once, where the steps would leave it: every move of it out of sight
+    // scrolls the view, which costs more than the rest of the line.
+    if (!InsertLine(text)) {
+        PutCaret(End());
+        throw velmar::ERichEditError(kInsertionError);
+    }
+    bool removed;
+    const int rows = TrimRows(removed);
+    PutCaret(removed ? 0 : End());
+    ReportStatus(QStringLiteral("RichEdit.Lines.Count: ") + QString::number(rows) +
+                 QStringLiteral(" Max Lines: ") + QString::number(Capacity()));
+    ensureCursorVisible();
+}
+
+void RollingView::ShowResizeStatus() {
+    ReportStatus(QStringLiteral("RichEdit.Lines.Count=") + QString::number(RowCount()) +
+                 QStringLiteral(" Max Lines=") + QString::number(Capacity()));
+}
+
+void RollingView::FocusView() {
+    // Visibility and enabled state are inherited, so this covers the window as well.
+    if (!isVisible() || !isEnabled()) throw velmar::EInvalidOperation(kCannotFocus);
+    if (window()->focusWidget() != this) setFocus(Qt::OtherFocusReason);
+}
+
+void RollingView::PutCaret(int position) {
+    QTextCursor caret = textCursor();
+    if (caret.position() == position && !caret.hasSelection()) return;
+    caret.setPosition(position);
+    setTextCursor(caret);
+}
+
+int RollingView::End() const { return document()->characterCount() - 1; }
+
+void RollingView::ReportStatus(const QString& text) const {
+    if (statusSink_) statusSink_(text);
+}
+
+}  // namespace tarvane

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+#include <QTextCursor>
+#include <functional>
+#include <string_view>
+
+namespace tarvane {
+
+// Bytes as the view shows them: valid UTF-8 as UTF-8 (a BOM stays as the invisible U+FEFF),
+// anything else byte for byte as Latin-1.
+QString ViewTextFromBytes(std::string_view bytes);
+
+// The message view: keeps the newest display rows that fit its height. Rows are the toolkit's
+// own layout of the text at the view's current width.
+//
+// Line breaks: CR LF, a lone CR and a lone LF inside a line each start a new row, as they do in
+// the toolkit's text model; the datagram road escapes them before they get here.
+class RollingView : public QPlainTextEdit {
+    Q_OBJECT
+
+  public:
+    using StatusSink = std::function<void(const QString&)>;
+
+    explicit RollingView(QWidget* parent = nullptr);
+
+    void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
+
+    int RowCount() const;
+    int Capacity() const;
+    // The font size in whole points, as the capacity rule reckons it.
+    int FontPoints() const;
+
+    // Raises velmar::ERichEditError when the text holds a NUL: what precedes it stays, without
+    // a line break.
+    void AddLine(const QString& text);
+    void AddLine(std::string_view bytes) { AddLine(ViewTextFromBytes(bytes)); }
+    void AddLine(const char* bytes) { AddLine(std::string_view(bytes)); }
+
+    void DeleteFirstRow();
+    void TrimToFit();
+
+    void ShowLine(const QString& text);
+    void ShowLine(std::string_view bytes) { ShowLine(ViewTextFromBytes(bytes)); }
+    void ShowLine(const char* bytes) { ShowLine(std::string_view(bytes)); }
+
+    void ShowResizeStatus();
+
+    // Focus inside the window only: the window is never raised or activated. Raises
+    // velmar::EInvalidOperation while the window is hidden or disabled.
+    void FocusView();
+
+  private:
+    // The steps without the caret, which the public operations place.
+    bool InsertLine(const QString& text);
+    bool RemoveFirstRow();
+    int TrimRows(bool& removed);
+    int End() const;
+    void PutCaret(int position);
+    void ReportStatus(const QString& text) const;
+
+    StatusSink statusSink_;
+    // Kept across calls so that an insertion does not register a fresh cursor with the document.
+    QTextCursor end_;
+};
+
+}  // namespace tarvane

@@ -1,0 +1,349 @@
+#include "view/rolling_view.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTextBlock>
+#include <memory>
+#include <string>
+
+#include "velmar/errors.h"
+
+namespace tarvane {
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        static int argc = 1;
+        static char name[] = "rolling_view_test";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+  private:
+    std::unique_ptr<QApplication> app_;
+};
+
+const auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// A shown window holding the view, as the main window does; the view is a child so that its
+// height is not bound by a window manager's minimum.
+class RollingViewTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window_ = std::make_unique<QWidget>();
+        window_->resize(1000, 700);
+        view_ = new RollingView(window_.get());
+        view_->SetStatusSink([this](const QString& text) {
+            status_ = text;
+            ++statusWrites_;
+        });
+        view_->setGeometry(0, 0, 785, 399);
+        window_->show();
+    }
+
+    void SetSize(int width, int height) { view_->setGeometry(0, 0, width, height); }
+    QString Text() const { return view_->toPlainText(); }
+    int Caret() const { return view_->textCursor().position(); }
+    int End() const { return view_->document()->characterCount() - 1; }
+
+    // The shortest line of numbered words that takes the given number of rows at the current
+    // width; the view is left empty.
+    QString LineOfRows(int rows) {
+        QString line;
+        for (int word = 1; word < 2000; ++word) {
+            line += QStringLiteral("word%1 ").arg(word);
+            view_->clear();
+            view_->AddLine(line.trimmed());
+            if (view_->RowCount() == rows) {
+                view_->clear();
+                return line.trimmed();
+            }
+        }
+        ADD_FAILURE() << "no line of " << rows << " rows";
+        return {};
+    }
+
+    std::unique_ptr<QWidget> window_;
+    RollingView* view_ = nullptr;
+    QString status_;
+    int statusWrites_ = 0;
+};
+
+TEST_F(RollingViewTest, StartsEmptyWithTheViewsProperties) {
+    EXPECT_TRUE(view_->document()->isEmpty());
+    EXPECT_EQ(view_->RowCount(), 0);
+    EXPECT_EQ(view_->palette().color(QPalette::Base), QColor(0, 0, 255));
+    EXPECT_EQ(view_->palette().color(QPalette::Text), QColor(Qt::white));
+    EXPECT_EQ(view_->palette().color(QPalette::Inactive, QPalette::Highlight), QColor(0, 0, 255));
+    EXPECT_EQ(view_->palette().color(QPalette::Inactive, QPalette::HighlightedText),
+              QColor(Qt::white));
+    EXPECT_TRUE(view_->font().bold());
+    EXPECT_EQ(view_->font().family(), QStringLiteral("MS Sans Serif"));
+    EXPECT_EQ(view_->FontPoints(), 8);
+    EXPECT_EQ(view_->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+    EXPECT_EQ(view_->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(view_->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_FALSE(view_->isReadOnly());
+    EXPECT_FALSE(view_->document()->isUndoRedoEnabled());
+}
+
+TEST_F(RollingViewTest, CapacityIsFiveHeightsOverEightPoints) {
+    struct Case {
+        int height, capacity;
+    } cases[] = {{399, 31}, {25, 1}, {26, 2}, {12, 0}, {13, 1}, {0, 0}, {500, 39}};
+    for (const Case& c : cases) {
+        SetSize(785, c.height);
+        EXPECT_EQ(view_->Capacity(), c.capacity) << "H = " << c.height;
+    }
+}
+
+TEST_F(RollingViewTest, RowCountLeavesOutTheEmptyLastRow) {
+    struct Case {
+        const char* text;
+        int rows;
+    } cases[] = {
+        {"", 0}, {"a\n", 1}, {"a", 1}, {"a\nb", 2}, {"a\nb\n", 2}, {"\n", 1}, {"\n\n", 2},
+    };
+    for (const Case& c : cases) {
+        view_->setPlainText(QString::fromLatin1(c.text));
+        EXPECT_EQ(view_->RowCount(), c.rows) << '"' << c.text << '"';
+    }
+}
+
+TEST_F(RollingViewTest, HeightOf399KeepsThirtyRows) {
+    for (int i = 1; i <= 30; ++i) view_->ShowLine(QStringLiteral("line %1").arg(i));
+    EXPECT_EQ(status_, QStringLiteral("RichEdit.Lines.Count: 30 Max Lines: 31"));
+    EXPECT_EQ(view_->document()->firstBlock().text(), QStringLiteral("line 1"));
+    EXPECT_EQ(Caret(), End());
+
+    view_->ShowLine(QStringLiteral("line 31"));
+    EXPECT_EQ(status_, QStringLiteral("RichEdit.Lines.Count: 30 Max Lines: 31"));
+    EXPECT_EQ(view_->document()->firstBlock().text(), QStringLiteral("line 2"));
+    EXPECT_EQ(view_->document()->lastBlock().previous().text(), QStringLiteral("line 31"));
+    // Once rows were removed the caret is left at the start.
+    EXPECT_EQ(Caret(), 0);
+}
+
+TEST_F(RollingViewTest, LowViewsKeepWhatFitsAndTrimmingEnds) {
+    struct Case {
+        int height;
+        const char* status;
+    } cases[] = {
+        {25, "RichEdit.Lines.Count: 0 Max Lines: 1"},
+        {26, "RichEdit.Lines.Count: 1 Max Lines: 2"},
+        {12, "RichEdit.Lines.Count: 0 Max Lines: 0"},
+        {0, "RichEdit.Lines.Count: 0 Max Lines: 0"},
+        // 5H equals 8S(r + 1) exactly: four rows still fit.
+        {64, "RichEdit.Lines.Count: 4 Max Lines: 5"},
+    };
+    for (const Case& c : cases) {
+        view_->clear();
+        SetSize(785, c.height);
+        for (int i = 0; i < 6; ++i) view_->ShowLine(QStringLiteral("line %1").arg(i));
+        EXPECT_EQ(status_, QString::fromLatin1(c.status)) << "H = " << c.height;
+    }
+    // Trimming an empty view lower than one row must end.
+    view_->clear();
+    view_->TrimToFit();
+    EXPECT_TRUE(view_->document()->isEmpty());
+}
+
+TEST_F(RollingViewTest, ThreeRowLineLosesOneRowPerDeletion) {
+    SetSize(200, 399);
+    const QString line = LineOfRows(3);
+    view_->AddLine(line);
+    ASSERT_EQ(view_->RowCount(), 3);
+
+    QString before = Text();
+    for (int rows = 2; rows >= 1; --rows) {
+        view_->DeleteFirstRow();
+        EXPECT_EQ(view_->RowCount(), rows);
+        const QString after = Text();
+        EXPECT_LT(after.size(), before.size());
+        EXPECT_TRUE(before.endsWith(after)) << after.toStdString();
+        EXPECT_TRUE(after.endsWith(QLatin1Char('\n')));
+        EXPECT_EQ(Caret(), 0);
+        before = after;
+    }
+    // The last row goes with its line break.
+    view_->DeleteFirstRow();
+    EXPECT_TRUE(view_->document()->isEmpty());
+    view_->DeleteFirstRow();
+    EXPECT_TRUE(view_->document()->isEmpty());
+}
+
+TEST_F(RollingViewTest, DeletingTheOnlyRowKeepsNothing) {
+    view_->setPlainText(QStringLiteral("typed"));
+    view_->DeleteFirstRow();
+    EXPECT_TRUE(view_->document()->isEmpty());
+}
+
+TEST_F(RollingViewTest, TrimLeavesTheTailOfAWrappedLineOnTop) {
+    SetSize(200, 399);
+    const QString line = LineOfRows(3);
+    // Room for two rows: the long line's first row goes, its tail stays.
+    SetSize(200, 39);
+    view_->AddLine(line);
+    view_->TrimToFit();
+    EXPECT_EQ(view_->RowCount(), 2);
+    EXPECT_TRUE((line + QLatin1Char('\n')).endsWith(Text()));
+    EXPECT_EQ(statusWrites_, 0);
+}
+
+TEST_F(RollingViewTest, AddLineTakesItsTwoBranches) {
+    view_->AddLine(QStringLiteral("first"));
+    EXPECT_EQ(Text(), QStringLiteral("first\n"));
+    EXPECT_EQ(view_->RowCount(), 1);
+
+    // The user types at the end: the next line starts with a line break of its own.
+    QTextCursor typing = view_->textCursor();
+    typing.insertText(QStringLiteral("typed"));
+    view_->AddLine(QStringLiteral("second"));
+    EXPECT_EQ(Text(), QStringLiteral("first\ntyped\nsecond"));
+    view_->AddLine(QStringLiteral("third"));
+    EXPECT_EQ(Text(), QStringLiteral("first\ntyped\nsecond\nthird"));
+    EXPECT_EQ(Caret(), End());
+
+    // A caret placed elsewhere by the user goes back to the end.
+    QTextCursor elsewhere = view_->textCursor();
+    elsewhere.setPosition(2);
+    elsewhere.setPosition(4, QTextCursor::KeepAnchor);
+    view_->setTextCursor(elsewhere);
+    view_->AddLine(QStringLiteral("fourth"));
+    EXPECT_EQ(Text(), QStringLiteral("first\ntyped\nsecond\nthird\nfourth"));
+    EXPECT_EQ(Caret(), End());
+    EXPECT_FALSE(view_->textCursor().hasSelection());
+}
+
+TEST_F(RollingViewTest, LineBreaksInsideALineStartRows) {
+    struct Case {
+        const char* bytes;
+        int rows;
+    } cases[] = {{"a\r\nb", 2}, {"a\nb", 2}, {"a\rb", 2}, {"a\tb", 1}};
+    for (const Case& c : cases) {
+        view_->clear();
+        view_->AddLine(c.bytes);
+        EXPECT_EQ(view_->RowCount(), c.rows) << c.bytes;
+    }
+}
+
+TEST_F(RollingViewTest, NulEndsTheInsertionAndRaises) {
+    view_->AddLine(QStringLiteral("before"));
+    const std::string bytes("abc\0def", 7);
+    try {
+        view_->AddLine(std::string_view(bytes));
+        FAIL() << "no error";
+    } catch (const velmar::ERichEditError& e) {
+        EXPECT_STREQ(e.what(), "RichEdit line insertion error");
+        EXPECT_STREQ(e.ClassName(), "ERichEditError");
+    }
+    EXPECT_EQ(Text(), QStringLiteral("before\nabc"));
+    EXPECT_EQ(Caret(), End());
+
+    view_->AddLine(QStringLiteral("next"));
+    EXPECT_EQ(Text(), QStringLiteral("before\nabc\nnext"));
+
+    // In the second branch the line break before the text stays.
+    EXPECT_THROW(view_->AddLine(std::string_view("\0x", 2)), velmar::ERichEditError);
+    EXPECT_EQ(Text(), QStringLiteral("before\nabc\nnext\n"));
+}
+
+TEST_F(RollingViewTest, ShowLineWithNulStopsBeforeTrimAndStatus) {
+    SetSize(785, 25);
+    EXPECT_THROW(view_->ShowLine(std::string_view("x\0y", 3)), velmar::ERichEditError);
+    EXPECT_EQ(statusWrites_, 0);
+    EXPECT_EQ(Text(), QStringLiteral("x"));
+}
+
+TEST_F(RollingViewTest, ResizeStatusCountsRowsAtTheNewWidth) {
+    const QString line = QStringLiteral("a fairly long message from a device ").repeated(3);
+    for (int i = 0; i < 20; ++i) view_->ShowLine(line);
+    view_->ShowResizeStatus();
+    EXPECT_EQ(status_, QStringLiteral("RichEdit.Lines.Count=20 Max Lines=31"));
+
+    SetSize(300, 399);
+    const int narrow = view_->RowCount();
+    view_->ShowResizeStatus();
+    EXPECT_EQ(status_, QStringLiteral("RichEdit.Lines.Count=%1 Max Lines=31").arg(narrow));
+    EXPECT_GT(narrow, 31);
+    // No trimming on resize.
+    EXPECT_EQ(view_->document()->blockCount(), 21);
+
+    // A view laid out at the narrow width from the start must count the same.
+    RollingView fresh(window_.get());
+    fresh.setGeometry(0, 0, 300, 399);
+    fresh.show();
+    for (int i = 0; i < 20; ++i) fresh.AddLine(line);
+    EXPECT_EQ(fresh.RowCount(), narrow);
+
+    SetSize(785, 399);
+    EXPECT_EQ(view_->RowCount(), 20);
+
+    SetSize(300, 399);
+    view_->ShowLine(QStringLiteral("x"));
+    EXPECT_LE(view_->RowCount(), 30);
+}
+
+TEST(ViewTextFromBytes, ShowsUtf8AsUtf8AndTheRestAsLatin1) {
+    struct Case {
+        std::string bytes;
+        QString text;
+    } cases[] = {
+        {"plain", QStringLiteral("plain")},
+        {std::string("a\0b", 3), QString::fromUtf16(u"a\u0000b", 3)},
+        {"caf\xC3\xA9", QStringLiteral("caf\u00E9")},
+        {"\xE2\x82\xAC", QStringLiteral("\u20AC")},
+        {"\xF0\x9F\x98\x80", QString::fromUcs4(U"\U0001F600")},
+        // A BOM, at the start or before the message, is kept as the invisible U+FEFF.
+        {"\xEF\xBB\xBFmsg", QStringLiteral("\uFEFFmsg")},
+        {"<13>1 - - \xEF\xBB\xBFmsg", QStringLiteral("<13>1 - - \uFEFFmsg")},
+        {"caf\xE9", QStringLiteral("caf\u00E9")},
+        {"caf\xC3", QStringLiteral("caf\u00C3")},
+        {"\xC0\xAF", QStringLiteral("\u00C0\u00AF")},
+        {"\xED\xA0\x80", QStringLiteral("\u00ED\u00A0\u0080")},
+        {"\xC3\xA9\xFF", QStringLiteral("\u00C3\u00A9\u00FF")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ViewTextFromBytes(c.bytes), c.text) << c.bytes;
+}
+
+TEST(FocusView, RaisesWhileTheWindowIsHiddenOrDisabled) {
+    QWidget window;
+    auto* view = new RollingView(&window);
+    try {
+        view->FocusView();
+        FAIL() << "no error";
+    } catch (const velmar::EInvalidOperation& e) {
+        EXPECT_STREQ(e.what(), "Cannot focus a disabled or invisible window");
+    }
+    window.show();
+    window.setEnabled(false);
+    EXPECT_THROW(view->FocusView(), velmar::EInvalidOperation);
+    window.setEnabled(true);
+    window.hide();
+    EXPECT_THROW(view->FocusView(), velmar::EInvalidOperation);
+}
+
+TEST(FocusView, FocusesInsideTheWindowWithoutActivatingIt) {
+    QWidget window;
+    auto* other = new QPlainTextEdit(&window);
+    auto* view = new RollingView(&window);
+    view->move(0, 200);
+    QWidget elsewhere;
+    window.show();
+    elsewhere.show();
+    other->setFocus();
+    elsewhere.activateWindow();
+    QApplication::processEvents();
+    ASSERT_EQ(QApplication::activeWindow(), &elsewhere);
+
+    view->FocusView();
+    QApplication::processEvents();
+    EXPECT_EQ(window.focusWidget(), view);
+    EXPECT_EQ(QApplication::activeWindow(), &elsewhere);
+}
+
+}  // namespace
+}  // namespace tarvane
