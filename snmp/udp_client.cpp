@@ -87,11 +87,15 @@ void UdpClient::DiscardPending() {
     // With no peer, no report raises: every one of them is stale.
     peer_ = {};
     TakeErrorReports();
-    // A one-byte buffer with MSG_TRUNC drops each datagram whole.
+    // A one-byte buffer with MSG_TRUNC drops each datagram whole. The bound keeps a flood from
+    // holding the window; what it leaves behind cannot pass the sender check.
     char byte;
-    for (int failures = 0; failures < 16;) {
+    for (int failures = 0, dropped = 0; failures < 16 && dropped < 4096;) {
         const ssize_t n = ::recv(fd_, &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
-        if (n >= 0) continue;
+        if (n >= 0) {
+            ++dropped;
+            continue;
+        }
         if (WouldBlock(errno)) break;
         if (errno != EINTR) ++failures;
     }
@@ -140,9 +144,8 @@ std::string UdpClient::Receive(int timeoutMs) {
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
         // MSG_TRUNC makes recvfrom tell the datagram's real length.
-        const ssize_t n =
-            ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                       reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 0) {
             const int err = errno;
             if (WouldBlock(err) || err == EINTR) continue;

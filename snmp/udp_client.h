@@ -10,7 +10,7 @@ namespace tarvane {
 // The window's UDP client: one unbound IPv4 socket, made on first use and kept until
 // destruction, so that every datagram leaves from the same local port.
 class UdpClient {
-public:
+  public:
     UdpClient() = default;
     ~UdpClient();
     UdpClient(const UdpClient&) = delete;
@@ -36,7 +36,7 @@ public:
     // (ICMP), and 10040 for a datagram over BufferSize.
     std::string Receive(int timeoutMs);
 
-private:
+  private:
     void Allocate();
     void DiscardPending();
     // Reads the socket's queued error reports; true when there was any. Raises the first that

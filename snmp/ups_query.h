@@ -15,7 +15,7 @@ inline constexpr int kReplyTimeoutMs = 1000;
 
 // What the query needs of the message view.
 class ReplyView {
-public:
+  public:
     virtual ~ReplyView() = default;
     virtual void AddLine(const std::string& text) = 0;
     virtual void TrimToFit() = 0;

@@ -94,11 +94,17 @@ bool RollingView::InsertLine(const QString& text) {
     const qsizetype nul = text.indexOf(QChar(u'\0'));
     const bool afterBreak = document()->lastBlock().length() <= 1;
     end_.movePosition(QTextCursor::End);
+    const int start = end_.block().position();
     end_.beginEditBlock();
     if (!afterBreak) end_.insertBlock();
     end_.insertText(nul < 0 ? text : text.left(nul));
     if (afterBreak && nul < 0) end_.insertBlock();
     end_.endEditBlock();
+    // Removing the first row relays out the block that survives and then asks it for the caret's
+    // x; with its glyphs kept, the block is shaped once instead of twice.
+    for (QTextBlock block = end_.block(); block.isValid() && block.position() >= start;
+         block = block.previous())
+        block.layout()->setCacheEnabled(true);
     return nul < 0;
 }
 

@@ -17,7 +17,9 @@ namespace tarvane::testing {
 
 namespace {
 
-[[noreturn]] void Fail(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void Fail(const char* what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
 
 sockaddr_in AddressOf(const std::string& address, int port) {
     sockaddr_in a{};

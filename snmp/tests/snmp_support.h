@@ -12,7 +12,7 @@ namespace tarvane::testing {
 
 // A fresh directory under $TMPDIR or /tmp that is also $TMPDIR while the object lives.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -23,7 +23,7 @@ public:
     // The names of the directory's entries, sorted.
     std::vector<std::string> Entries() const;
 
-private:
+  private:
     std::string path_;
     std::optional<std::string> oldTmpDir_;
 };
@@ -38,7 +38,7 @@ struct Datagram {
 
 // A bound IPv4 UDP socket playing the agent or some other host.
 class UdpPeer {
-public:
+  public:
     explicit UdpPeer(const std::string& address = "127.0.0.1", int port = 0);
     ~UdpPeer();
     UdpPeer(const UdpPeer&) = delete;
@@ -48,7 +48,7 @@ public:
     std::optional<Datagram> Receive(int timeoutMs);
     void SendTo(const std::string& address, int port, const std::string& data);
 
-private:
+  private:
     int fd_ = -1;
     std::string address_;
     int port_ = 0;
@@ -56,7 +56,7 @@ private:
 
 // Records the view calls and the open action in the order they happen.
 class RecordingView : public ReplyView {
-public:
+  public:
     void AddLine(const std::string& text) override { events.push_back("AddLine " + text); }
     void TrimToFit() override { events.push_back("TrimToFit"); }
     OpenAction Opener() {

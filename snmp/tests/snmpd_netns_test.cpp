@@ -11,6 +11,7 @@
 
 #include "snmp/tests/snmp_support.h"
 #include "snmp/ups_query.h"
+#include "velmar/errors.h"
 
 namespace tarvane {
 namespace {
@@ -92,7 +93,7 @@ std::string FindSnmpd() {
 }
 
 class SnmpdAgent : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         snmpd_ = FindSnmpd();
         if (snmpd_.empty()) GTEST_SKIP() << "snmpd is not installed";
@@ -137,8 +138,13 @@ protected:
                 pid_ = -1;
                 return false;
             }
-            probe.Send(BuildGetRequest());
-            if (!probe.Receive(500).empty()) return true;
+            try {
+                probe.Send(BuildGetRequest());
+                if (!probe.Receive(500).empty()) return true;
+            } catch (const velmar::ESocketError&) {
+                // Refused until snmpd has bound its port.
+                usleep(100000);
+            }
         }
         return false;
     }

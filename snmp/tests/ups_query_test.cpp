@@ -20,7 +20,7 @@ using testing::UdpPeer;
 constexpr int kAgentWaitMs = 10000;
 
 class UpsQuery : public ::testing::Test {
-protected:
+  protected:
     // Runs one query against the fake agent, which hands the request to `answer`.
     template <typename Answer>
     Datagram Query(Answer answer) {
@@ -54,8 +54,7 @@ TEST_F(UpsQuery, NoReplyAddsAnEmptyLineAndOpensAFileHoldingOnlyCrLf) {
     EXPECT_EQ(request.data, BuildGetRequest());
     ASSERT_EQ(view.opened.size(), 1u);
     const std::string path = view.opened[0];
-    EXPECT_EQ(view.events,
-              (std::vector<std::string>{"AddLine ", "Open " + path, "TrimToFit"}));
+    EXPECT_EQ(view.events, (std::vector<std::string>{"AddLine ", "Open " + path, "TrimToFit"}));
     EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(dir.Path()));
     EXPECT_EQ(ReadFileBytes(path), "\r\n");
     // The empty unique file stays beside the text file, under the same base name.
@@ -67,8 +66,8 @@ TEST_F(UpsQuery, NoReplyAddsAnEmptyLineAndOpensAFileHoldingOnlyCrLf) {
 TEST_F(UpsQuery, ShowsTheReplyInHexInTheViewAndTheFile) {
     Query([&](const Datagram& r) { Reply(r, std::string("\x0A\xFF\x00", 3)); });
     ASSERT_EQ(view.opened.size(), 1u);
-    EXPECT_EQ(view.events, (std::vector<std::string>{"AddLine 0AFF00", "Open " + view.opened[0],
-                                                     "TrimToFit"}));
+    EXPECT_EQ(view.events,
+              (std::vector<std::string>{"AddLine 0AFF00", "Open " + view.opened[0], "TrimToFit"}));
     EXPECT_EQ(ReadFileBytes(view.opened[0]), "0AFF00\r\n");
 }
 
@@ -143,6 +142,20 @@ TEST(UpsQueryErrors, PortUnreachableRaisesConnectionRefusedAndAddsNothing) {
     }
     EXPECT_TRUE(view.events.empty());
     EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(UpsQuery, RefusalLeftOverFromAnEarlierSendDoesNotFailTheNextQuery) {
+    int closedPort;
+    {
+        UdpPeer gone;
+        closedPort = gone.Port();
+    }
+    client.Host = "127.0.0.1";
+    client.Port = closedPort;
+    client.Send(BuildGetRequest());
+    Query([&](const Datagram& r) { Reply(r, "\x1B"); });
+    ASSERT_FALSE(view.events.empty());
+    EXPECT_EQ(view.events[0], "AddLine 1B");
 }
 
 TEST(UdpClientSend, ReportsOversizeAndBadAddressWithTheirTexts) {

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <type_traits>
+
+namespace tarvane {
+
+// Hands calls from worker threads to the window thread and blocks each worker until its call
+// has run there. Requests wait in one queue under one lock; the window thread is woken once
+// whenever the queue goes from empty to non-empty and then runs ProcessPending, from its main
+// loop and from every nested loop alike.
+//
+// The hand-off must outlive every worker that delivers through it.
+class HandOff {
+public:
+    enum class Outcome { Done, Raised, Discarded };
+    struct Result {
+        Outcome outcome = Outcome::Discarded;
+        // The error the call raised, for Raised.
+        std::exception_ptr error;
+    };
+
+    // A worker's identity, by which its owner discards the worker's pending request and refuses
+    // its further ones (Cancel), e.g. to stop a worker that is blocked in Deliver.
+    class Sender {
+    public:
+        Sender() = default;
+        Sender(const Sender&) = delete;
+        Sender& operator=(const Sender&) = delete;
+
+    private:
+        friend class HandOff;
+        bool cancelled_ = false;
+    };
+
+    // `wake` is called from the worker's thread and must not block on the window thread; the
+    // application posts an event from it.
+    explicit HandOff(std::function<void()> wake);
+    // Discards what is still pending.
+    ~HandOff();
+    HandOff(const HandOff&) = delete;
+    HandOff& operator=(const HandOff&) = delete;
+
+    // Runs `call` on the window thread and returns once it has run there, or once the request
+    // has been discarded. `call` is not copied; it must stay alive for the duration, which it
+    // does as an argument.
+    template <typename F>
+    Result Deliver(F&& call) {
+        return DeliverFrom(nullptr, std::forward<F>(call));
+    }
+    template <typename F>
+    Result Deliver(Sender& sender, F&& call) {
+        return DeliverFrom(&sender, std::forward<F>(call));
+    }
+
+    // On the window thread: runs, in order, the requests that were pending when it was called.
+    // Requests that arrive meanwhile are left for the next wake-up, so a busy worker cannot keep
+    // the window thread from the rest of its messages. May be nested inside a call.
+    void ProcessPending();
+
+    // Discards every pending request and every later one; for shutdown.
+    void Shutdown();
+    // Discards the sender's pending request and its later ones until Resume. A request the window
+    // thread is running already runs to its end.
+    void Cancel(Sender& sender);
+    void Resume(Sender& sender);
+
+    bool HasPending() const;
+
+private:
+    enum class State { Queued, Running, Finished };
+    struct Request {
+        void (*invoke)(void*) = nullptr;
+        void* call = nullptr;
+        Sender* sender = nullptr;
+        uint64_t seq = 0;
+        Request* next = nullptr;
+        State state = State::Queued;
+        Outcome outcome = Outcome::Discarded;
+        std::exception_ptr error;
+        std::condition_variable signal;
+    };
+
+    template <typename F>
+    Result DeliverFrom(Sender* sender, F&& call) {
+        using Call = std::remove_reference_t<F>;
+        Request request;
+        request.invoke = [](void* c) { (*static_cast<Call*>(c))(); };
+        request.call = const_cast<void*>(static_cast<const void*>(std::addressof(call)));
+        request.sender = sender;
+        return Submit(request);
+    }
+
+    Result Submit(Request& request);
+    // Under the lock.
+    void Unlink(Request* request);
+    void Discard(Request* request);
+
+    std::function<void()> wake_;
+    mutable std::mutex mutex_;
+    Request* head_ = nullptr;
+    Request* tail_ = nullptr;
+    uint64_t nextSeq_ = 0;
+    bool shutDown_ = false;
+};
+
+}  // namespace tarvane

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "reception/hand_off.h"
+
+namespace tarvane {
+
+// One bound socket of the listener.
+struct SocketBinding {
+    // Local IPv4 address in dotted decimal; empty binds every local address. After binding, the
+    // bound address.
+    std::string IP;
+    // Local UDP port; after binding, the bound port.
+    int32_t Port = 0;
+    int Handle = -1;
+    bool HandleAllocated = false;
+    // The sender of the datagram being delivered.
+    std::string SenderIP;
+    int32_t SenderPort = 0;
+};
+
+class UdpListener;
+// `data` and `binding` are valid until the event returns.
+using UDPReadEvent =
+    std::function<void(UdpListener& sender, std::string_view data, SocketBinding& binding)>;
+
+// Receives UDP datagrams on a thread of its own and runs OnUDPRead for each one, on the window
+// thread through the hand-off unless ThreadedEvent is set. The receive thread reads the next
+// datagram only after the event for the previous one has returned.
+//
+// Open, Close and the properties belong to the window thread; Bindings, OnUDPRead, BufferSize
+// and ThreadedEvent must not change while the listener is open.
+class UdpListener {
+public:
+    explicit UdpListener(HandOff& handOff);
+    // Closes, then closes every socket a binding still holds (from a failed Open).
+    ~UdpListener();
+    UdpListener(const UdpListener&) = delete;
+    UdpListener& operator=(const UdpListener&) = delete;
+
+    // While loading, setting Active only records the value; Loaded applies it.
+    bool Loading() const { return loading_; }
+    void SetLoading(bool loading) { loading_ = loading; }
+    void Loaded();
+
+    bool Active() const { return loading_ ? recordedActive_ : open_; }
+    void SetActive(bool active);
+
+    bool BroadcastEnabled = false;
+    // An empty list gets one binding on every local address at DefaultPort when opening.
+    std::vector<SocketBinding> Bindings;
+    int32_t DefaultPort = 0;
+    UDPReadEvent OnUDPRead;
+    // The largest datagram delivered; a longer one is dropped whole.
+    int32_t BufferSize = 8192;
+    bool ThreadedEvent = false;
+
+    // Binds every binding and starts the receive thread. Raises "Cannot allocate socket.",
+    // "Could not bind socket. Address and port are already in use." or the socket error.
+    void Open();
+    // Returns once the receive thread has ended; a hand-off still pending is discarded.
+    void Close() noexcept;
+
+private:
+    void Receive() noexcept;
+    void ReceiveOne(SocketBinding& binding, char* buffer) noexcept;
+    static void CloseSocket(SocketBinding& binding) noexcept;
+
+    HandOff& handOff_;
+    HandOff::Sender sender_;
+    bool loading_ = false;
+    bool recordedActive_ = false;
+    bool open_ = false;
+    std::atomic<bool> stop_{false};
+    // Wakes the receive thread out of its wait when closing.
+    int wakeFd_ = -1;
+    std::unique_ptr<char[]> buffer_;
+    std::thread thread_;
+};
+
+}  // namespace tarvane

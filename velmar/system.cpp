@@ -1,0 +1,129 @@
+#include "system.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace velmar {
+
+std::string ProgramFilePath() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+std::string ProgramDirOf(const std::string& exePath) {
+    const size_t last = exePath.find_last_of("/\\:");
+    std::string dir = last == std::string::npos ? std::string() : exePath.substr(0, last + 1);
+    if (dir.rfind("\\\\?\\", 0) == 0) dir.erase(0, 4);
+    return dir;
+}
+
+std::string GetProgramDir() { return ProgramDirOf(ProgramFilePath()); }
+
+std::string ChangeToProgramDir() {
+    const std::string dir = ProgramDirOf(GetProgramDir());
+    if (!dir.empty()) {
+        [[maybe_unused]] const int ignored = ::chdir(dir.c_str());
+    }
+    return dir;
+}
+
+namespace {
+
+// The user's locale for one category, read once: the program reads no environment of its own,
+// but the C library's locale follows the user's settings.
+locale_t UserLocale(int categoryMask) {
+    locale_t l = ::newlocale(categoryMask, "", static_cast<locale_t>(0));
+    return l ? l : ::newlocale(categoryMask, "C", static_cast<locale_t>(0));
+}
+
+locale_t TimeLocale() {
+    static const locale_t l = UserLocale(LC_TIME_MASK);
+    return l;
+}
+
+std::tm ToTm(const tarvane::LocalTime& t) {
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    // Weekday and day of the year for formats that show them.
+    std::tm copy = tm;
+    if (std::mktime(&copy) != -1) {
+        tm.tm_wday = copy.tm_wday;
+        tm.tm_yday = copy.tm_yday;
+    }
+    return tm;
+}
+
+std::string Format(const char* format, const tarvane::LocalTime& t) {
+    const std::tm tm = ToTm(t);
+    char buf[256];
+    const size_t n = ::strftime_l(buf, sizeof buf, format, &tm, TimeLocale());
+    return std::string(buf, n);
+}
+
+}  // namespace
+
+std::string TimeSeparator() {
+    static const std::string sep = [] {
+        // The character that follows the hour in the locale's time format.
+        const std::string fmt = ::nl_langinfo_l(T_FMT, TimeLocale());
+        for (size_t i = 0; i + 2 < fmt.size(); ++i) {
+            if (fmt[i] == '%' && (fmt[i + 1] == 'H' || fmt[i + 1] == 'I' || fmt[i + 1] == 'k' ||
+                                  fmt[i + 1] == 'l')) {
+                if (fmt[i + 2] != '%') return std::string(1, fmt[i + 2]);
+            }
+            if (fmt[i] == '%' && fmt[i + 1] == 'T') return std::string(":");
+        }
+        return std::string(":");
+    }();
+    return sep;
+}
+
+std::string MonthAbbreviation(int month) {
+    static const char* const kEnglish[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    if (month < 1 || month > 12) return "";
+    const char* name = ::nl_langinfo_l(static_cast<nl_item>(ABMON_1 + month - 1), TimeLocale());
+    return (name && *name) ? name : kEnglish[month - 1];
+}
+
+std::string ThousandsSeparator() {
+    static const std::string sep = [] {
+        const locale_t l = UserLocale(LC_NUMERIC_MASK);
+        const char* s = ::nl_langinfo_l(THOUSEP, l);
+        std::string r = (s && *s) ? s : ",";
+        ::freelocale(l);
+        return r;
+    }();
+    return sep;
+}
+
+std::string LongTimeText(const tarvane::LocalTime& t) {
+    const char* fmt = ::nl_langinfo_l(T_FMT, TimeLocale());
+    return Format((fmt && *fmt) ? fmt : "%H:%M:%S", t);
+}
+
+std::string ShortDateText(const tarvane::LocalTime& t) {
+    const char* fmt = ::nl_langinfo_l(D_FMT, TimeLocale());
+    return Format((fmt && *fmt) ? fmt : "%m/%d/%y", t);
+}
+
+std::string TimeOfDayText(const tarvane::LocalTime& t) {
+    const std::string& sep = TimeSeparator();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d%s%02d%s%02d.%03d", t.hour % 100, sep.c_str(),
+                  t.minute % 100, sep.c_str(), t.second % 100, t.millisecond % 1000);
+    return buf;
+}
+
+}  // namespace velmar
