@@ -5,16 +5,23 @@
 #include <QWidget>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "view/rolling_view.h"
 
 namespace {
 
-double LinesPerSecond(tarvane::RollingView& view, int lines, bool paint) {
+struct Rate {
+    double linesPerSecond;
+    double cpuMicrosPerLine;
+};
+
+Rate Measure(tarvane::RollingView& view, int lines, bool paint) {
     std::string line(100, 'x');
     QElapsedTimer timer;
     timer.start();
+    const std::clock_t cpu = std::clock();
     for (int i = 0; i < lines; ++i) {
         // Numbered words of varying length, so that rows wrap as real messages do.
         const std::string number = std::to_string(i);
@@ -24,7 +31,8 @@ double LinesPerSecond(tarvane::RollingView& view, int lines, bool paint) {
         line[20 + i % 40] = 'x';
         if (paint) QApplication::processEvents();
     }
-    return lines / (timer.nsecsElapsed() / 1e9);
+    const double cpuMicros = double(std::clock() - cpu) * 1e6 / CLOCKS_PER_SEC;
+    return {lines / (timer.nsecsElapsed() / 1e9), cpuMicros / lines};
 }
 
 }  // namespace
@@ -43,11 +51,13 @@ int main(int argc, char** argv) {
     window.show();
     QApplication::processEvents();
 
-    const double bare = LinesPerSecond(view, lines, false);
-    const double painted = argc > 2 ? LinesPerSecond(view, lines, true) : 0;
+    const Rate bare = Measure(view, lines, false);
+    const Rate painted = Measure(view, lines, true);
     std::printf("ShowLine, %d lines of 100 bytes, view 785x399 (%d rows kept)\n", lines,
                 view.RowCount());
-    std::printf("  without painting: %.0f lines/s\n", bare);
-    std::printf("  event loop after each line: %.0f lines/s\n", painted);
+    std::printf("  without painting:            %6.0f lines/s, %5.1f us CPU per line\n",
+                bare.linesPerSecond, bare.cpuMicrosPerLine);
+    std::printf("  event loop after each line:  %6.0f lines/s, %5.1f us CPU per line\n",
+                painted.linesPerSecond, painted.cpuMicrosPerLine);
     return statusWrites == 2 * lines ? 0 : 1;
 }

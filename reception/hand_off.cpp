@@ -19,6 +19,7 @@ HandOff::Result HandOff::Submit(Request& request) {
         head_ = &request;
     }
     tail_ = &request;
+    ++count_;
     if (wasEmpty && wake_) {
         lock.unlock();
         bool woken = true;
@@ -97,9 +98,9 @@ void HandOff::Resume(Sender& sender) {
     sender.cancelled_ = false;
 }
 
-bool HandOff::HasPending() const {
+std::size_t HandOff::PendingCount() const {
     std::lock_guard lock(mutex_);
-    return head_ != nullptr;
+    return count_;
 }
 
 void HandOff::Unlink(Request* request) {
@@ -109,6 +110,7 @@ void HandOff::Unlink(Request* request) {
         (previous ? previous->next : head_) = r->next;
         if (tail_ == r) tail_ = previous;
         r->next = nullptr;
+        --count_;
         return;
     }
 }

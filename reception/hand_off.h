@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -17,7 +18,7 @@ namespace tarvane {
 //
 // The hand-off must outlive every worker that delivers through it.
 class HandOff {
-public:
+  public:
     enum class Outcome { Done, Raised, Discarded };
     struct Result {
         Outcome outcome = Outcome::Discarded;
@@ -28,12 +29,12 @@ public:
     // A worker's identity, by which its owner discards the worker's pending request and refuses
     // its further ones (Cancel), e.g. to stop a worker that is blocked in Deliver.
     class Sender {
-    public:
+      public:
         Sender() = default;
         Sender(const Sender&) = delete;
         Sender& operator=(const Sender&) = delete;
 
-    private:
+      private:
         friend class HandOff;
         bool cancelled_ = false;
     };
@@ -70,9 +71,9 @@ public:
     void Cancel(Sender& sender);
     void Resume(Sender& sender);
 
-    bool HasPending() const;
+    std::size_t PendingCount() const;
 
-private:
+  private:
     enum class State { Queued, Running, Finished };
     struct Request {
         void (*invoke)(void*) = nullptr;
@@ -105,6 +106,7 @@ private:
     mutable std::mutex mutex_;
     Request* head_ = nullptr;
     Request* tail_ = nullptr;
+    std::size_t count_ = 0;
     uint64_t nextSeq_ = 0;
     bool shutDown_ = false;
 };

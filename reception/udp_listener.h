@@ -39,7 +39,7 @@ using UDPReadEvent =
 // Open, Close and the properties belong to the window thread; Bindings, OnUDPRead, BufferSize
 // and ThreadedEvent must not change while the listener is open.
 class UdpListener {
-public:
+  public:
     explicit UdpListener(HandOff& handOff);
     // Closes, then closes every socket a binding still holds (from a failed Open).
     ~UdpListener();
@@ -69,7 +69,7 @@ public:
     // Returns once the receive thread has ended; a hand-off still pending is discarded.
     void Close() noexcept;
 
-private:
+  private:
     void Receive() noexcept;
     void ReceiveOne(SocketBinding& binding, char* buffer) noexcept;
     static void CloseSocket(SocketBinding& binding) noexcept;

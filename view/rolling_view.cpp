@@ -34,6 +34,22 @@ QTextLayout* LaidOut(const QTextBlock& block) {
 
 }  // namespace
 
+// The stock layout, told of whole leading blocks going as if the change were at the end: it
+// would otherwise drop the layout of the block that moves up to the top, and shaping that block
+// anew is half the cost of a line.
+class RollingView::RowLayout : public QPlainTextDocumentLayout {
+  public:
+    using QPlainTextDocumentLayout::QPlainTextDocumentLayout;
+    bool leadingBlocksGo = false;
+
+  protected:
+    void documentChanged(int from, int charsRemoved, int charsAdded) override {
+        if (!leadingBlocksGo)
+            return QPlainTextDocumentLayout::documentChanged(from, charsRemoved, charsAdded);
+        QPlainTextDocumentLayout::documentChanged(document()->lastBlock().position(), 0, 0);
+    }
+};
+
 QString ViewTextFromBytes(std::string_view bytes) {
     const auto size = static_cast<qsizetype>(bytes.size());
     if (IsAscii(bytes)) return QString::fromLatin1(bytes.data(), size);
@@ -46,7 +62,13 @@ QString ViewTextFromBytes(std::string_view bytes) {
     return QString::fromLatin1(bytes.data(), size);
 }
 
-RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent), end_(document()) {
+RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent) {
+    auto* doc = new QTextDocument(this);
+    layout_ = new RowLayout(doc);
+    doc->setDocumentLayout(layout_);
+    setDocument(doc);
+    end_ = QTextCursor(doc);
+
     const QColor blue(0, 0, 255);
     QPalette colours = palette();
     colours.setColor(QPalette::Base, blue);
@@ -67,6 +89,10 @@ RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent), end_(documen
     // Every insertion and deletion would otherwise be kept for undo, and a view that runs for
     // weeks would grow without bound.
     document()->setUndoRedoEnabled(false);
+
+    releasePaint_.setSingleShot(true);
+    connect(&releasePaint_, &QTimer::timeout, this,
+            [this] { viewport()->setUpdatesEnabled(true); });
 }
 
 int RollingView::RowCount() const {
@@ -104,11 +130,12 @@ bool RollingView::InsertLine(const QString& text) {
     // x; with its glyphs kept, the block is shaped once instead of twice.
     for (QTextBlock block = end_.block(); block.isValid() && block.position() >= start;
          block = block.previous())
-        block.layout()->setCacheEnabled(true);
+        ;
     return nul < 0;
 }
 
 void RollingView::AddLine(const QString& text) {
+    HoldPaint();
     const bool whole = InsertLine(text);
     PutCaret(End());
     if (!whole) throw velmar::ERichEditError(kInsertionError);
@@ -127,11 +154,15 @@ bool RollingView::RemoveFirstRow() {
     if (end <= 0) return false;
     QTextCursor range(document());
     range.setPosition(end, QTextCursor::KeepAnchor);
+    // The blocks that stay keep their text, so their layouts stay valid.
+    layout_->leadingBlocksGo = end == first.length();
     range.removeSelectedText();
+    layout_->leadingBlocksGo = false;
     return true;
 }
 
 void RollingView::DeleteFirstRow() {
+    HoldPaint();
     RemoveFirstRow();
     PutCaret(0);
 }
@@ -150,6 +181,7 @@ int RollingView::TrimRows(bool& removed) {
 }
 
 void RollingView::TrimToFit() {
+    HoldPaint();
     bool removed;
     TrimRows(removed);
     if (removed) PutCaret(0);
@@ -158,6 +190,7 @@ void RollingView::TrimToFit() {
 void RollingView::ShowLine(const QString& text) {
     // The caret is placed once, where the steps would leave it: every move of it out of sight
     // scrolls the view, which costs more than the rest of the line.
+    HoldPaint();
     if (!InsertLine(text)) {
         PutCaret(End());
         throw velmar::ERichEditError(kInsertionError);
@@ -186,6 +219,23 @@ void RollingView::PutCaret(int position) {
     if (caret.position() == position && !caret.hasSelection()) return;
     caret.setPosition(position);
     setTextCursor(caret);
+}
+
+// Painting the view costs about twenty lines' worth of work; at a datagram per event every line
+// would be painted on its own. A change soon after a paint waits for the interval's end, and
+// all changes until then are painted together. While the view is not painted it does not
+// scroll either; the paint at the end shows the text at its final position.
+void RollingView::HoldPaint() {
+    if (releasePaint_.isActive() || !sincePaint_.isValid()) return;
+    const qint64 since = sincePaint_.elapsed();
+    if (since >= kPaintIntervalMs) return;
+    viewport()->setUpdatesEnabled(false);
+    releasePaint_.start(int(kPaintIntervalMs - since));
+}
+
+void RollingView::paintEvent(QPaintEvent* event) {
+    sincePaint_.start();
+    QPlainTextEdit::paintEvent(event);
 }
 
 int RollingView::End() const { return document()->characterCount() - 1; }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QString>
 #include <QTextCursor>
+#include <QTimer>
 #include <functional>
 #include <string_view>
 
@@ -51,7 +53,16 @@ class RollingView : public QPlainTextEdit {
     // velmar::EInvalidOperation while the window is hidden or disabled.
     void FocusView();
 
+    // Lines arriving faster than this are painted together, once per interval.
+    static constexpr int kPaintIntervalMs = 25;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
   private:
+    class RowLayout;
+
+    void HoldPaint();
     // The steps without the caret, which the public operations place.
     bool InsertLine(const QString& text);
     bool RemoveFirstRow();
@@ -61,8 +72,11 @@ class RollingView : public QPlainTextEdit {
     void ReportStatus(const QString& text) const;
 
     StatusSink statusSink_;
+    RowLayout* layout_ = nullptr;
     // Kept across calls so that an insertion does not register a fresh cursor with the document.
     QTextCursor end_;
+    QElapsedTimer sincePaint_;
+    QTimer releasePaint_;
 };
 
 }  // namespace tarvane

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QTextBlock>
 #include <memory>
 #include <string>
@@ -285,6 +286,37 @@ TEST_F(RollingViewTest, ResizeStatusCountsRowsAtTheNewWidth) {
     SetSize(300, 399);
     view_->ShowLine(QStringLiteral("x"));
     EXPECT_LE(view_->RowCount(), 30);
+}
+
+// Rows that go from the top must leave the layouts of the rows that stay as a fresh layout of
+// the same text would make them.
+TEST_F(RollingViewTest, RowsCountedAfterTrimmingMatchAFreshLayout) {
+    SetSize(300, 399);
+    for (int i = 0; i < 200; ++i) {
+        QString line = QStringLiteral("message %1 ").arg(i);
+        line += QStringLiteral("word ").repeated(i % 23);
+        view_->ShowLine(line);
+    }
+    RollingView fresh(window_.get());
+    fresh.setGeometry(0, 0, 300, 399);
+    fresh.show();
+    fresh.setPlainText(Text());
+    EXPECT_EQ(view_->RowCount(), fresh.RowCount());
+    EXPECT_LE(view_->RowCount(), 30);
+    EXPECT_GE(view_->RowCount(), 28);
+}
+
+TEST_F(RollingViewTest, PaintingResumesAfterABurst) {
+    QApplication::processEvents();
+    for (int i = 0; i < 100; ++i) {
+        view_->ShowLine(QStringLiteral("line %1").arg(i));
+        QApplication::processEvents();
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (!view_->viewport()->updatesEnabled() && waited.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(view_->viewport()->updatesEnabled());
 }
 
 TEST(ViewTextFromBytes, ShowsUtf8AsUtf8AndTheRestAsLatin1) {

@@ -1,0 +1,393 @@
+#include "reception/udp_listener.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "reception/tests/window_loop.h"
+#include "velmar/errors.h"
+#include "velmar/socket_errors.h"
+
+namespace tarvane {
+namespace {
+
+using namespace std::string_literals;
+using Clock = std::chrono::steady_clock;
+
+SocketBinding Loopback(int port = 0) {
+    SocketBinding b;
+    b.IP = "127.0.0.1";
+    b.Port = port;
+    return b;
+}
+
+// A UDP socket on 127.0.0.1 that sends to the listener.
+class Peer {
+  public:
+    Peer() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = Address(0);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        socklen_t n = sizeof a;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+        port_ = ntohs(a.sin_port);
+    }
+    ~Peer() { ::close(fd_); }
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    void Send(int port, const std::string& data) const {
+        const sockaddr_in to = Address(port);
+        ASSERT_EQ(::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                           sizeof to),
+                  static_cast<ssize_t>(data.size()));
+    }
+    int Port() const { return port_; }
+    int Fd() const { return fd_; }
+
+    static sockaddr_in Address(int port) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return a;
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Bytes that differ from one position to the next, NUL included, so a cut or a shift shows.
+std::string Pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i % 251);
+    return s;
+}
+
+struct Received {
+    std::string data;
+    std::string senderIP;
+    int senderPort = 0;
+    int bindingPort = 0;
+    std::thread::id thread;
+};
+
+class UdpListenerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        listener.Bindings = {Loopback()};
+        listener.OnUDPRead = [this](UdpListener& sender, std::string_view data,
+                                    SocketBinding& binding) {
+            EXPECT_EQ(&sender, &listener);
+            if (before) before(data);
+            {
+                std::lock_guard lock(mutex);
+                received.push_back({std::string(data), binding.SenderIP, binding.SenderPort,
+                                    binding.Port, std::this_thread::get_id()});
+            }
+            cv.notify_all();
+            if (after) after(data);
+        };
+    }
+    void TearDown() override {
+        loop.Invoke([&] { listener.Close(); });
+    }
+
+    // Opens on the window thread, as the program does.
+    void Open() {
+        loop.Invoke([&] { listener.Open(); });
+        ASSERT_TRUE(listener.Active());
+        port = listener.Bindings[0].Port;
+    }
+
+    // Waits until `count` datagrams were delivered; ctest's timeout ends a hang.
+    std::vector<Received> AwaitReceived(size_t count) {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return received.size() >= count; });
+        return received;
+    }
+    size_t ReceivedCount() {
+        std::lock_guard lock(mutex);
+        return received.size();
+    }
+
+    testing::WindowLoop loop;
+    UdpListener listener{loop.handOff};
+    Peer peer;
+    int port = 0;
+    // Run inside the event, before and after it records the datagram.
+    std::function<void(std::string_view)> before;
+    std::function<void(std::string_view)> after;
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<Received> received;
+};
+
+TEST_F(UdpListenerTest, DatagramsUpToTheBufferSizeAreDeliveredWholeOnTheWindowThread) {
+    Open();
+    const std::vector<size_t> sizes = {0, 1, 200, 8191, 8192};
+    for (size_t size : sizes) peer.Send(port, Pattern(size));
+    const std::vector<Received> got = AwaitReceived(sizes.size());
+    ASSERT_EQ(got.size(), sizes.size());
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        SCOPED_TRACE(sizes[i]);
+        EXPECT_EQ(got[i].data, Pattern(sizes[i]));
+        EXPECT_EQ(got[i].senderIP, "127.0.0.1");
+        EXPECT_EQ(got[i].senderPort, peer.Port());
+        EXPECT_EQ(got[i].thread, loop.Id());
+    }
+}
+
+TEST_F(UdpListenerTest, LongerDatagramIsDroppedWholeAndTheNextOneDelivered) {
+    Open();
+    peer.Send(port, Pattern(8193));
+    peer.Send(port, Pattern(65507));
+    peer.Send(port, "next");
+    // Arrival order: anything of the long ones would have come before "next".
+    EXPECT_EQ(AwaitReceived(1)[0].data, "next");
+    peer.Send(port, "fence");
+    const std::vector<Received> got = AwaitReceived(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1].data, "fence");
+}
+
+TEST_F(UdpListenerTest, BackToBackDatagramsOneAfterTheOtherInOrder) {
+    Open();
+    std::vector<std::string> log;  // window thread only
+    std::atomic<bool> secondSent{false};
+    before = [&](std::string_view data) {
+        log.push_back("enter " + std::string(data));
+        // The second datagram is waiting in the socket while the first one's event still runs.
+        if (data == "first") {
+            while (!secondSent) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    after = [&](std::string_view data) { log.push_back("leave " + std::string(data)); };
+    peer.Send(port, "first");
+    peer.Send(port, "second");
+    secondSent = true;
+    AwaitReceived(2);
+    loop.Invoke([&] {
+        EXPECT_EQ(log, (std::vector<std::string>{"enter first", "leave first", "enter second",
+                                                 "leave second"}));
+    });
+}
+
+TEST_F(UdpListenerTest, EventThatRaisesIsFollowedByNormalDelivery) {
+    Open();
+    after = [](std::string_view data) {
+        if (data == "std") throw velmar::EConvertError("'<x>' is not a valid integer value");
+        if (data == "other") throw 7;
+    };
+    for (const char* d : {"std", "other", "fine"}) peer.Send(port, d);
+    const std::vector<Received> got = AwaitReceived(3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2].data, "fine");
+    EXPECT_TRUE(listener.Active());
+}
+
+TEST_F(UdpListenerTest, DeliveryGoesOnWhileTheWindowThreadIsInAModalLoop) {
+    Open();
+    std::atomic<bool> inModal{false};
+    std::vector<bool> duringModal;
+    before = [&](std::string_view) { duringModal.push_back(inModal); };
+    // A menu command that opens a dialog: the loop thread stays in the nested loop until both
+    // datagrams have arrived.
+    std::thread command([&] {
+        loop.Invoke([&] {
+            inModal = true;
+            loop.RunNested([&] { return ReceivedCount() == 2; });
+            inModal = false;
+        });
+    });
+    while (!inModal) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    peer.Send(port, "one");
+    peer.Send(port, "two");
+    command.join();
+    const std::vector<Received> got = AwaitReceived(2);
+    EXPECT_EQ(got[0].thread, loop.Id());
+    EXPECT_EQ(duringModal, (std::vector<bool>{true, true}));
+}
+
+TEST_F(UdpListenerTest, ThreadedEventRunsOnTheReceiveThread) {
+    listener.ThreadedEvent = true;
+    Open();
+    peer.Send(port, "here");
+    const Received got = AwaitReceived(1)[0];
+    EXPECT_EQ(got.data, "here");
+    EXPECT_NE(got.thread, loop.Id());
+    EXPECT_NE(got.thread, std::this_thread::get_id());
+}
+
+TEST_F(UdpListenerTest, EachBindingReceivesAndNamesItself) {
+    listener.Bindings = {Loopback(), Loopback()};
+    Open();
+    const int second = listener.Bindings[1].Port;
+    ASSERT_NE(second, port);
+    peer.Send(second, "to second");
+    EXPECT_EQ(AwaitReceived(1)[0].bindingPort, second);
+    peer.Send(port, "to first");
+    EXPECT_EQ(AwaitReceived(2)[1].bindingPort, port);
+}
+
+TEST_F(UdpListenerTest, EmptyBindingsGetOneOnEveryAddressAtTheDefaultPort) {
+    listener.Bindings.clear();
+    listener.DefaultPort = 0;
+    Open();
+    ASSERT_EQ(listener.Bindings.size(), 1u);
+    EXPECT_EQ(listener.Bindings[0].IP, "0.0.0.0");
+    EXPECT_NE(port, 0);
+    peer.Send(port, "any");
+    EXPECT_EQ(AwaitReceived(1)[0].data, "any");
+}
+
+TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
+    for (bool enabled : {true, false}) {
+        SCOPED_TRACE(enabled);
+        listener.BroadcastEnabled = enabled;
+        Open();
+        int value = -1;
+        socklen_t n = sizeof value;
+        ASSERT_EQ(::getsockopt(listener.Bindings[0].Handle, SOL_SOCKET, SO_BROADCAST, &value, &n),
+                  0);
+        EXPECT_EQ(value != 0, enabled);
+        loop.Invoke([&] { listener.Close(); });
+    }
+}
+
+TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
+    Peer taken;
+    struct Case {
+        SocketBinding binding;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {Loopback(taken.Port()), velmar::kCouldNotBindSocket},
+        // TEST-NET-1: never an address of this machine.
+        {{"192.0.2.1", 0, -1, false, "", 0},
+         "Socket Error # 10049\r\nCannot assign requested address."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        UdpListener failing(loop.handOff);
+        failing.Bindings = {c.binding};
+        try {
+            failing.Open();
+            ADD_FAILURE() << "Open did not raise";
+        } catch (const velmar::ESocketError& e) {
+            EXPECT_EQ(e.what(), c.message);
+        }
+        EXPECT_FALSE(failing.Active());
+    }
+}
+
+TEST_F(UdpListenerTest, ActiveWaitsForLoadedWhileLoading) {
+    listener.SetLoading(true);
+    listener.SetActive(true);
+    EXPECT_FALSE(listener.Bindings[0].HandleAllocated);
+    loop.Invoke([&] { listener.Loaded(); });
+    EXPECT_TRUE(listener.Active());
+    EXPECT_TRUE(listener.Bindings[0].HandleAllocated);
+
+    UdpListener other(loop.handOff);
+    other.Bindings = {Loopback()};
+    other.SetLoading(true);
+    other.SetActive(true);
+    other.SetActive(false);
+    other.Loaded();
+    EXPECT_FALSE(other.Active());
+    EXPECT_FALSE(other.Bindings[0].HandleAllocated);
+}
+
+TEST_F(UdpListenerTest, CloseEndsPromptlyWithAndWithoutTraffic) {
+    for (bool traffic : {false, true}) {
+        SCOPED_TRACE(traffic);
+        Open();
+        std::atomic<bool> stop{false};
+        std::thread flood;
+        if (traffic) {
+            flood = std::thread([&] {
+                while (!stop) peer.Send(port, "flood");
+            });
+            AwaitReceived(ReceivedCount() + 1);
+        }
+        const auto start = Clock::now();
+        loop.Invoke([&] { listener.Close(); });
+        const auto took = Clock::now() - start;
+        stop = true;
+        if (flood.joinable()) flood.join();
+        EXPECT_LT(took, std::chrono::seconds(3));
+        EXPECT_FALSE(listener.Active());
+        EXPECT_FALSE(listener.Bindings[0].HandleAllocated);
+    }
+}
+
+TEST_F(UdpListenerTest, CloseDiscardsAPendingHandOffWhileDatagramsKeepArriving) {
+    Open();
+    std::atomic<bool> stop{false};
+    std::thread flood([&] {
+        while (!stop) peer.Send(port, "flood");
+    });
+    size_t delivered = 0;
+    // The window thread is busy, so the receive thread's next hand-off waits for it; then it
+    // closes, as shutdown does.
+    loop.Invoke([&] {
+        while (loop.handOff.PendingCount() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        delivered = ReceivedCount();
+        listener.Close();
+    });
+    stop = true;
+    flood.join();
+    EXPECT_EQ(loop.handOff.PendingCount(), 0u);
+    loop.Invoke([] {});
+    EXPECT_EQ(ReceivedCount(), delivered);
+    EXPECT_FALSE(listener.Active());
+
+    // The listener opens again and delivers as before.
+    Open();
+    peer.Send(port, "again");
+    EXPECT_EQ(AwaitReceived(delivered + 1).back().data, "again");
+}
+
+// The receive thread must be gone before its socket is closed: the next socket opened gets the
+// same descriptor number, and a thread still reading would take its datagrams.
+TEST_F(UdpListenerTest, ClosedListenerDoesNotReadAReusedDescriptor) {
+    Open();
+    const int oldHandle = listener.Bindings[0].Handle;
+    loop.Invoke([&] { listener.Close(); });
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(fd, oldHandle);
+    sockaddr_in a = Peer::Address(0);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    for (int i = 0; i < 50; ++i) peer.Send(ntohs(a.sin_port), "mine");
+    int mine = 0;
+    char buffer[16];
+    pollfd p{fd, POLLIN, 0};
+    while (mine < 50 && ::poll(&p, 1, 5000) == 1) {
+        if (::recv(fd, buffer, sizeof buffer, 0) == 4) ++mine;
+    }
+    ::close(fd);
+    EXPECT_EQ(mine, 50);
+    EXPECT_EQ(ReceivedCount(), 0u);
+}
+
+}  // namespace
+}  // namespace tarvane

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarvane {
+
+// The threshold and the excluded senders; the retention days live in the support library's
+// log record.
+struct tSettings {
+    int32_t Severity = 0;
+    std::string ExcludedClientIPs;
+};
+
+extern tSettings Settings;
+
+inline constexpr const char* kFileName = "Tarvane.xml";
+
+// Loads the settings from kFileName in the working directory, writing the file of defaults
+// first when there is none. False when a failure was caught; it is then reported through the
+// exception report and the event log. Never throws.
+bool GetSettings();
+
+// Rewrites kFileName from the values held. Replaces the file in one step, so a failure leaves
+// the old file as it was; raises EInOutError.
+void SaveSettings();
+
+// The seven lines of the settings file.
+std::string SettingsFileText(int32_t severity, int32_t daysOfFilesRetained,
+                             const std::string& excludedClientIPs);
+
+// Deletes every file (not directory) matching mask, whose last component may hold * and ?.
+void DeleteMatchingFiles(const std::string& mask);
+
+}  // namespace tarvane

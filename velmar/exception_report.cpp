@@ -1,0 +1,150 @@
+#include "exception_report.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "logfiles/logfiles.h"
+#include "velmar/errors.h"
+#include "velmar/system.h"
+
+namespace velmar {
+
+std::function<void()> ProcessMessagesHook;
+
+namespace {
+
+std::string Timestamp17(const tarvane::LocalTime& t) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d%03d", t.year % 10000, t.month % 100,
+                  t.day % 100, t.hour % 100, t.minute % 100, t.second % 100,
+                  t.millisecond % 1000);
+    return buf;
+}
+
+std::string DateTimeText(const tarvane::LocalTime& t) {
+    const std::string& sep = TimeSeparator();
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d%s%02d%s%02d", t.year % 10000,
+                  t.month % 100, t.day % 100, t.hour % 100, sep.c_str(), t.minute % 100,
+                  sep.c_str(), t.second % 100);
+    return buf;
+}
+
+void Append(pugi::xml_node parent, const char* name, const std::string& value) {
+    pugi::xml_node n = parent.append_child(name);
+    if (!n || !n.text().set(value.c_str())) throw Exception("Cannot append element " + std::string(name));
+}
+
+}  // namespace
+
+std::string ExceptionReportName(const std::string& directory, const std::string& fileTemplate,
+                                const tarvane::LocalTime& now) {
+    const std::string stamp = Timestamp17(now);
+    if (fileTemplate.empty()) return directory + "EXCEPTION-" + stamp + ".XML";
+    std::string name = fileTemplate;
+    if (const size_t at = name.find("{timestamp}"); at != std::string::npos) {
+        name.replace(at, 11, stamp);
+    }
+    return directory + name;
+}
+
+int64_t MachineTicks() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+tMachineUpTime MachineUpTimeOf(int64_t ticks) {
+    tMachineUpTime up;
+    up.Ticks = ticks < 0 ? 0 : ticks;
+    int64_t rest = up.Ticks;
+    const int64_t weeks = rest / 604800000;
+    rest -= weeks * 604800000;
+    const int64_t days = rest / 86400000;
+    rest -= days * 86400000;
+    const int64_t hours = rest / 3600000;
+    rest -= hours * 3600000;
+    const int64_t minutes = rest / 60000;
+    rest -= minutes * 60000;
+    const int64_t seconds = rest / 1000;
+    up.Text = std::to_string(weeks) + "w" + std::to_string(days) + "d" + std::to_string(hours) +
+              "h" + std::to_string(minutes) + "m" + std::to_string(seconds) + "s";
+    up.Days = static_cast<double>(weeks * 7 + days) + static_cast<double>(hours) / 24 +
+              static_cast<double>(minutes) / 1440 + static_cast<double>(seconds) / 86400;
+    return up;
+}
+
+tMachineUpTime GetMachineUpTime() { return MachineUpTimeOf(MachineTicks()); }
+
+bool AppendDatedLine(const std::string& text, const std::string& fileName,
+                     const tarvane::Clock& clock) {
+    try {
+        if (text.empty()) return tarvane::AppendTextToFile("", fileName, false);
+        const tarvane::LocalTime now = clock.Now();
+        std::string stamp = ShortDateText(now);
+        if (now.hour != 0 || now.minute != 0 || now.second != 0) stamp += " " + LongTimeText(now);
+        return tarvane::AppendTextToFile(stamp + ": " + text + "\r\n", fileName, true);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string SaveExceptionRecAsXML(tExceptionRec rec, const tarvane::Clock& clock) {
+    int trace = 100;
+    std::string fileName;
+    try {
+        pugi::xml_document doc;
+        if (ProcessMessagesHook) ProcessMessagesHook();
+        trace = 200;
+        doc.reset();
+        trace = 210;
+        trace = 220;
+        pugi::xml_node top = doc.append_child("xml");
+        trace = 230;
+        pugi::xml_node ex = top.append_child("Exception");
+        trace = 300;
+        Append(ex, "DateTime", DateTimeText(clock.Now()));
+        trace = 305;
+        Append(ex, "MachineUpTime", GetMachineUpTime().Text);
+        trace = 310;
+        Append(ex, "SelfName", GlobalSettings.SelfName);
+        trace = 315;
+        Append(ex, "Version", GlobalSettings.Version);
+        trace = 320;
+        Append(ex, "Function", rec.Function);
+        trace = 325;
+        Append(ex, "Trace", std::to_string(rec.Trace));
+        trace = 330;
+        Append(ex, "HostName", GlobalSettings.HostName);
+        trace = 335;
+        Append(ex, "ClassName", rec.ClassName);
+        trace = 340;
+        Append(ex, "e.Message", rec.Message);
+        trace = 360;
+        Append(ex, "Notes", rec.Notes);
+        trace = 380;
+        fileName = ExceptionReportName(GetProgramDir(), rec.FileName, clock.Now());
+        trace = 420;
+        if (!doc.save_file(fileName.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
+                           pugi::encoding_utf8)) {
+            throw EInOutError::FromErrno(errno ? errno : EIO);
+        }
+        trace = 440;
+        trace = 460;
+        // The alarm is never asked for here; a terminal bell would be its only stand-in.
+        trace = 480;
+    } catch (const std::exception& e) {
+        AppendDatedLine("velmar.SaveExceptionRecAsXML LogRec.Trace=" + std::to_string(trace) +
+                            " E.Message=" + e.what() + " sFileName=" + fileName + " ",
+                        "Exception.txt", clock);
+    } catch (...) {
+    }
+    return fileName;
+}
+
+}  // namespace velmar

@@ -1,0 +1,7 @@
+#include "records.h"
+
+namespace velmar {
+
+tGlobalSettings GlobalSettings;
+
+}  // namespace velmar
