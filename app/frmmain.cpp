@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QUrl>
 #include <QWindow>
@@ -135,7 +136,7 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
         IdSysLogServerUDPRead(data, binding);
     };
 
-    resize(805, 499);
+    SetOuterSize(QSize(805, 499));
     // All elements exist: the "loaded" notification opens the listener.
     IdSysLogServer->Loaded();
 }
@@ -165,13 +166,32 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
-void TfrmMain::FormResize() {
-    // The outer size is the frame's where a window manager draws one.
-    QSize outer = size();
-    if (QWindow* w = windowHandle()) {
-        const QMargins m = w->frameMargins();
-        outer += QSize(m.left() + m.right(), m.top() + m.bottom());
+namespace {
+QSize FrameExtra(const QWidget* w) {
+    if (const QWindow* handle = w->windowHandle()) {
+        const QMargins m = handle->frameMargins();
+        return QSize(m.left() + m.right(), m.top() + m.bottom());
     }
+    return QSize(0, 0);
+}
+}  // namespace
+
+// The outer size is the frame's where the platform draws one, the window's otherwise.
+QSize TfrmMain::OuterSize() const { return size() + FrameExtra(this); }
+
+void TfrmMain::SetOuterSize(QSize outer) { resize(outer - FrameExtra(this)); }
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The frame is known only once the window exists on screen.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        SetOuterSize(QSize(805, 499));
+    }
+}
+
+void TfrmMain::FormResize() {
+    const QSize outer = OuterSize();
     RichEdit->setGeometry(0, 0, outer.width() - 20, outer.height() - 100);
     RichEdit->ShowResizeStatus();
 }

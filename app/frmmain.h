@@ -55,8 +55,13 @@ public:
     std::unique_ptr<HandOff> handOff_;
     std::unique_ptr<UdpListener> IdSysLogServer;
 
+    // Sizes the window by its outer (frame) size, as far as the platform reports a frame.
+    void SetOuterSize(QSize outer);
+    QSize OuterSize() const;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void FormResize();
@@ -77,6 +82,7 @@ private:
     void TrimToFit() override;
 
     std::unique_ptr<HandOffPump> pump_;
+    bool shownOnce_ = false;
     std::unique_ptr<Intake> intake_;
 };
 

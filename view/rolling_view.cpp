@@ -130,7 +130,7 @@ bool RollingView::InsertLine(const QString& text) {
     // x; with its glyphs kept, the block is shaped once instead of twice.
     for (QTextBlock block = end_.block(); block.isValid() && block.position() >= start;
          block = block.previous())
-        ;
+        block.layout()->setCacheEnabled(true);
     return nul < 0;
 }
 

@@ -29,6 +29,7 @@ class RollingView : public QPlainTextEdit {
 
     void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
 
+    // At the width of the view's last layout: Qt lays out a hidden view when it is shown.
     int RowCount() const;
     int Capacity() const;
     // The font size in whole points, as the capacity rule reckons it.

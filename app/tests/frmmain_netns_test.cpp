@@ -88,8 +88,9 @@ TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
     TfrmMain form;
     form.show();
     ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
+    EXPECT_EQ(form.OuterSize(), QSize(805, 499));
     EXPECT_EQ(form.RichEdit->geometry(), QRect(0, 0, 785, 399));
-    form.resize(900, 600);
+    form.SetOuterSize(QSize(900, 600));
     ASSERT_TRUE(WaitFor([&] { return form.RichEdit->width() == 880; }));
     EXPECT_EQ(form.RichEdit->geometry(), QRect(0, 0, 880, 500));
     EXPECT_TRUE(form.Panels[0]->text().startsWith("RichEdit.Lines.Count=0 Max Lines="));
