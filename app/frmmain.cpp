@@ -99,7 +99,11 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     StatusBar->addWidget(Panels[1]);
     StatusBar->addWidget(Panels[2], 1);
     setStatusBar(StatusBar);
-    RichEdit->SetStatusSink([this](const QString& text) { Panels[0]->setText(text); });
+    // Once the view is full the count text repeats with every line; a label that is set anew
+    // relays out the status bar for nothing.
+    RichEdit->SetStatusSink([this](const QString& text) {
+        if (Panels[0]->text() != text) Panels[0]->setText(text);
+    });
 
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu("&File");

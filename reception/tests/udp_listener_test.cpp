@@ -165,7 +165,6 @@ TEST_F(UdpListenerTest, LongerDatagramIsDroppedWholeAndTheNextOneDelivered) {
 }
 
 TEST_F(UdpListenerTest, BackToBackDatagramsOneAfterTheOtherInOrder) {
-    Open();
     std::vector<std::string> log;  // window thread only
     std::atomic<bool> secondSent{false};
     before = [&](std::string_view data) {
@@ -176,6 +175,8 @@ TEST_F(UdpListenerTest, BackToBackDatagramsOneAfterTheOtherInOrder) {
         }
     };
     after = [&](std::string_view data) { log.push_back("leave " + std::string(data)); };
+    // Opening after the event's parts are set orders them before the receive thread.
+    Open();
     peer.Send(port, "first");
     peer.Send(port, "second");
     secondSent = true;
@@ -187,11 +188,11 @@ TEST_F(UdpListenerTest, BackToBackDatagramsOneAfterTheOtherInOrder) {
 }
 
 TEST_F(UdpListenerTest, EventThatRaisesIsFollowedByNormalDelivery) {
-    Open();
     after = [](std::string_view data) {
         if (data == "std") throw velmar::EConvertError("'<x>' is not a valid integer value");
         if (data == "other") throw 7;
     };
+    Open();
     for (const char* d : {"std", "other", "fine"}) peer.Send(port, d);
     const std::vector<Received> got = AwaitReceived(3);
     ASSERT_EQ(got.size(), 3u);
@@ -200,10 +201,10 @@ TEST_F(UdpListenerTest, EventThatRaisesIsFollowedByNormalDelivery) {
 }
 
 TEST_F(UdpListenerTest, DeliveryGoesOnWhileTheWindowThreadIsInAModalLoop) {
-    Open();
     std::atomic<bool> inModal{false};
     std::vector<bool> duringModal;
     before = [&](std::string_view) { duringModal.push_back(inModal); };
+    Open();
     // A menu command that opens a dialog: the loop thread stays in the nested loop until both
     // datagrams have arrived.
     std::thread command([&] {
