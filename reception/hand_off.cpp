@@ -1,8 +1,13 @@
 #include "hand_off.h"
 
+#include <chrono>
 #include <utility>
 
 namespace tarvane {
+
+namespace {
+constexpr std::chrono::microseconds kSpin(20);
+}  // namespace
 
 HandOff::HandOff(std::function<void()> wake) : wake_(std::move(wake)) {}
 
@@ -20,22 +25,34 @@ HandOff::Result HandOff::Submit(Request& request) {
     }
     tail_ = &request;
     ++count_;
+    lock.unlock();
     if (wasEmpty && wake_) {
-        lock.unlock();
         bool woken = true;
         try {
             wake_();
         } catch (...) {
             woken = false;
         }
-        lock.lock();
-        // Nobody would ever come for a request whose wake-up failed; it must not stay queued
-        // once this frame, which holds it, is gone.
-        if (!woken && request.state == State::Queued) {
-            Unlink(&request);
-            return {};
+        if (!woken) {
+            lock.lock();
+            // Nobody would ever come for a request whose wake-up failed; it must not stay
+            // queued once this frame, which holds it, is gone.
+            if (request.state == State::Queued) {
+                Unlink(&request);
+                return {};
+            }
+            lock.unlock();
         }
     }
+    // The window thread often answers within microseconds, while waking a thread that has gone
+    // to sleep costs tens of them on an idle machine: spin briefly before blocking.
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    for (unsigned i = 1; request.state.load(std::memory_order_acquire) != State::Finished; ++i) {
+        if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+    }
+    // Taken even after the spin saw the end: the window thread may still be signalling this
+    // request under the lock, and the request dies when this returns.
+    lock.lock();
     request.signal.wait(lock, [&] { return request.state == State::Finished; });
     return {request.outcome, std::move(request.error)};
 }

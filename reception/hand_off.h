@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -81,7 +82,8 @@ class HandOff {
         Sender* sender = nullptr;
         uint64_t seq = 0;
         Request* next = nullptr;
-        State state = State::Queued;
+        // Written under the lock; read without it while the worker spins.
+        std::atomic<State> state{State::Queued};
         Outcome outcome = Outcome::Discarded;
         std::exception_ptr error;
         std::condition_variable signal;
