@@ -17,7 +17,8 @@ hz=$(getconf CLK_TCK)
 
 # run_one NAME COUNT RATE: prints "name rate sent found lost cpu-us-per-datagram"
 run_tarvane() {
-    local count=$1 rate=$2 dir=$work/tarvane-$rate-$RANDOM
+    local count=$1 rate=$2
+    local dir=$work/tarvane-$rate-$RANDOM
     mkdir -p "$dir"
     cp "$build/app/Tarvane" "$dir/"
     (cd / && QT_QPA_PLATFORM=offscreen "$dir/Tarvane" >/dev/null 2>&1) &
@@ -35,7 +36,8 @@ run_tarvane() {
 }
 
 run_rsyslog() {
-    local count=$1 rate=$2 dir=$work/rsyslog-$rate-$RANDOM
+    local count=$1 rate=$2
+    local dir=$work/rsyslog-$rate-$RANDOM
     mkdir -p "$dir"
     cat > "$dir/rsyslog.conf" <<CONF
 global(workDirectory="$dir")
