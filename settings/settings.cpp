@@ -2,14 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
 #include <pugixml.hpp>
+#include <string_view>
 
 #include "velmar/errors.h"
 #include "velmar/event_log.h"
@@ -60,13 +61,40 @@ std::string TextOf(pugi::xml_node element) {
     return first.value();
 }
 
-std::string ParseFailureMessage(const pugi::xml_parse_result& result, const std::string& source) {
-    const size_t offset =
-        std::min(static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)), source.size());
+std::string ParseFailureMessage(const char* reason, ptrdiff_t at, const std::string& source) {
+    const size_t offset = std::min(static_cast<size_t>(std::max<ptrdiff_t>(at, 0)), source.size());
     int line = 1;
     for (size_t i = 0; i < offset; ++i) line += source[i] == '\n';
-    return std::string(result.description()) + "\r\n" + "Line" + ": " + std::to_string(line) +
-           "\r\n" + source.substr(offset, 40);
+    return std::string(reason) + "\r\n" + "Line" + ": " + std::to_string(line) + "\r\n" +
+           source.substr(offset, 40);
+}
+
+// The parser reads fragments so that text beside the document element is seen; XML allows
+// exactly one element and no text at the top level.
+void RequireOneDocumentElement(const pugi::xml_document& doc, const std::string& source) {
+    pugi::xml_node element;
+    for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
+        if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) {
+            // The text node's blanks before the first character are no part of the fault.
+            ptrdiff_t at = n.offset_debug();
+            while (at >= 0 && static_cast<size_t>(at) < source.size() &&
+                   std::isspace(static_cast<unsigned char>(source[static_cast<size_t>(at)]))) {
+                ++at;
+            }
+            throw velmar::EDOMParseError(ParseFailureMessage(
+                "Text is not allowed at the top level of the document", at, source));
+        }
+        if (n.type() != pugi::node_element) continue;
+        if (element) {
+            throw velmar::EDOMParseError(ParseFailureMessage(
+                "Only one top level element is allowed", n.offset_debug() - 1, source));
+        }
+        element = n;
+    }
+    if (!element) {
+        throw velmar::EDOMParseError(ParseFailureMessage(
+            "No document element found", static_cast<ptrdiff_t>(source.size()), source));
+    }
 }
 
 std::string OneLine(const std::string& message) {
@@ -95,9 +123,14 @@ void LoadFile(int32_t& progress) {
     // Comments and instructions are kept so that a value holding one is refused, not misread;
     // no DTD is read and no entity beyond the predefined ones is expanded.
     const pugi::xml_parse_result result = doc.load_buffer(
-        source.data(), source.size(), pugi::parse_default | pugi::parse_comments | pugi::parse_pi,
+        source.data(), source.size(),
+        pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment,
         pugi::encoding_utf8);
-    if (!result) throw velmar::EDOMParseError(ParseFailureMessage(result, source));
+    if (!result) {
+        throw velmar::EDOMParseError(
+            ParseFailureMessage(result.description(), result.offset, source));
+    }
+    RequireOneDocumentElement(doc, source);
     progress = 300;
     pugi::xml_node top = doc.document_element();
     if (std::string_view(top.name()) != "xml") {
@@ -198,6 +231,32 @@ void SaveSettings() {
     }
 }
 
+namespace {
+
+// Only "*" and "?" are wildcards; brackets and backslashes are plain characters of a name, and a
+// leading dot needs no match of its own.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+}  // namespace
+
 void DeleteMatchingFiles(const std::string& mask) {
     const size_t slash = mask.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
@@ -205,7 +264,7 @@ void DeleteMatchingFiles(const std::string& mask) {
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return;
     while (const dirent* e = ::readdir(d)) {
-        if (::fnmatch(pattern.c_str(), e->d_name, FNM_PERIOD) != 0) continue;
+        if (!WildcardMatch(pattern, e->d_name)) continue;
         const std::string path = dir + e->d_name;
         struct stat st{};
         if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());

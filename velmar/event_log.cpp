@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <thread>
 
 #include "logfiles/logfiles.h"
@@ -77,6 +78,7 @@ std::string GroupThousands(int64_t value) {
 }
 
 int32_t Percent(int64_t available, int64_t total) {
+    if (total <= 0) return 0;  // no share of nothing, and no NaN cast to an integer
     return static_cast<int32_t>(std::nearbyint(static_cast<double>(available) /
                                                static_cast<double>(total) * 100.0));
 }
@@ -94,7 +96,7 @@ void GetMemoryInfo(tMemoryInfo& info) {
         int64_t kb = 0;
         meminfo >> kb;
         if (key == "MemAvailable:") availRam = kb * 1024;
-        meminfo.ignore(64, '\n');
+        meminfo.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
     if (totalRam <= 0) return;
     info.MemoryLoad = 100 - Percent(availRam, totalRam);
@@ -115,7 +117,7 @@ void GetMemoryInfo(tMemoryInfo& info) {
     for (std::string key; status >> key;) {
         int64_t kb = 0;
         if (key == "VmSize:" && status >> kb) used = kb * 1024;
-        status.ignore(256, '\n');
+        status.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
     }
     if (totalVirtual <= 0) return;
     info.TotalVirtual = totalVirtual;
@@ -152,7 +154,7 @@ void LogEntry(tLogRec entry, std::string& csvFileName, const tarvane::Clock& clo
             csvFileName = log.BaseName + "-" + tarvane::DateStamp(clock.Now()) + ".CSV";
             if (!log.SyslogHost.empty()) {
                 try {
-                    SendSyslog(code + ": " + Requoted(entry.Text), level, 16);
+                    SendSyslog(code + ": " + Requoted(entry.Text), level, 16, clock);
                 } catch (...) {
                 }
             }

@@ -130,6 +130,8 @@ std::string SaveExceptionRecAsXML(tExceptionRec rec, const tarvane::Clock& clock
         trace = 380;
         fileName = ExceptionReportName(GetProgramDir(), rec.FileName, clock.Now());
         trace = 420;
+        // The code of this save alone, not one left over from earlier work.
+        errno = 0;
         if (!doc.save_file(fileName.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
                            pugi::encoding_utf8)) {
             throw EInOutError::FromErrno(errno ? errno : EIO);

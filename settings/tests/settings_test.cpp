@@ -1,13 +1,18 @@
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <pugixml.hpp>
+#include <set>
 
 #include "logfiles/tests/temp_dir.h"
 #include "velmar/errors.h"
 #include "velmar/records.h"
+#include "velmar/system.h"
 
 namespace tarvane {
 namespace {
@@ -22,6 +27,28 @@ const char kDefaults[] =
     "  <DaysOfFilesRetained>7</DaysOfFilesRetained>\r\n"
     "  <ExcludedClientIPs></ExcludedClientIPs>\r\n </GlobalSettings>\r\n</xml>\r\n";
 
+std::string File(const std::string& severity, const std::string& days,
+                 const std::string& excluded) {
+    return "<xml><GlobalSettings><Severity>" + severity + "</Severity><DaysOfFilesRetained>" +
+           days + "</DaysOfFilesRetained><ExcludedClientIPs>" + excluded +
+           "</ExcludedClientIPs></GlobalSettings></xml>";
+}
+
+// The exception reports in the program's directory, which is the test binary's.
+std::set<fs::path> Reports() {
+    std::set<fs::path> found;
+    for (const auto& e : fs::directory_iterator(velmar::GetProgramDir())) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("EXCEPTION-", 0) == 0) found.insert(e.path());
+    }
+    return found;
+}
+
+struct Report {
+    fs::path path;
+    std::string trace, className, message, function, notes;
+};
+
 class SettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -30,25 +57,46 @@ class SettingsTest : public ::testing::Test {
         log.DaysOfFilesRetained = 0;
         log.LogLevel = 0;
         log.LastDay = 0;
+        log.Tag.clear();
+        log.SyslogHost.clear();
         // The event log's files go to the test's own directory.
         log.BaseName = (dir.path() / "diag").string();
+        before = Reports();
     }
-    std::string File(const std::string& severity, const std::string& days,
-                     const std::string& excluded) {
-        return "<xml><GlobalSettings><Severity>" + severity + "</Severity><DaysOfFilesRetained>" +
-               days + "</DaysOfFilesRetained><ExcludedClientIPs>" + excluded +
-               "</ExcludedClientIPs></GlobalSettings></xml>";
-    }
-    std::string Csv() {
-        for (const auto& e : fs::directory_iterator(dir.path())) {
-            if (e.path().extension() == ".CSV") return ReadFile(e.path());
+    void TearDown() override {
+        for (const fs::path& p : Reports()) {
+            if (!before.count(p)) fs::remove(p);
         }
-        return "";
+    }
+    // The reports made since the test began, read back and removed.
+    std::vector<Report> NewReports() {
+        std::vector<Report> out;
+        for (const fs::path& p : Reports()) {
+            if (before.count(p)) continue;
+            pugi::xml_document doc;
+            // Line ends are read as stored, so the message's CR LF can be seen.
+            EXPECT_TRUE(doc.load_file(p.c_str(), pugi::parse_minimal | pugi::parse_escapes));
+            const pugi::xml_node ex = doc.child("xml").child("Exception");
+            out.push_back({p, ex.child("Trace").text().get(), ex.child("ClassName").text().get(),
+                           ex.child("e.Message").text().get(), ex.child("Function").text().get(),
+                           ex.child("Notes").text().get()});
+            fs::remove(p);
+        }
+        return out;
+    }
+    std::vector<fs::path> CsvFiles() {
+        std::vector<fs::path> out;
+        for (const auto& e : fs::directory_iterator(dir.path())) {
+            if (e.path().extension() == ".CSV") out.push_back(e.path());
+        }
+        return out;
     }
     TempDir dir;
+    std::set<fs::path> before;
 };
 
 TEST_F(SettingsTest, MissingFileGivesTheFileOfDefaults) {
+    Settings.ExcludedClientIPs = "held";
     EXPECT_TRUE(GetSettings());
     EXPECT_EQ(ReadFile(kFileName), kDefaults);
     EXPECT_EQ(fs::file_size(kFileName), 171u);
@@ -56,6 +104,7 @@ TEST_F(SettingsTest, MissingFileGivesTheFileOfDefaults) {
     EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, 7);
     EXPECT_EQ(Settings.ExcludedClientIPs, "");
     EXPECT_EQ(velmar::GlobalSettings.CoInitializeCount, 0);
+    EXPECT_TRUE(NewReports().empty());
 }
 
 TEST_F(SettingsTest, ReadingRules) {
@@ -66,75 +115,174 @@ TEST_F(SettingsTest, ReadingRules) {
     } cases[] = {
         {"<xml/>", 0, 0, ""},
         {"<xml></xml>", 0, 0, ""},
+        {"<xml><GlobalSettings/></xml>", 0, 0, ""},
         {File("abc", "", "10.0.0.1 10.0.0.2"), 0, 0, "10.0.0.1 10.0.0.2"},
-        {File("$1F", "  14", "a&amp;b"), 31, 14, "a&b"},
-        {"<xml><GlobalSettings><severity>5</severity></GlobalSettings></xml>", 0, 0, ""},
-        {"<xml><GlobalSettings><Severity>5</Severity><Severity>6</Severity></GlobalSettings>"
+        {File("5 ", "   14", "10.0.0.1;10.0.0.2,  10.0.0.3"), 0, 14,
+         "10.0.0.1;10.0.0.2,  10.0.0.3"},
+        {File("$1F", "-x10", "a&amp;b &lt;c&gt;"), 31, -16, "a&b <c>"},
+        {"<xml><GlobalSettings><severity>5</severity><SEVERITY>4</SEVERITY></GlobalSettings>"
          "</xml>",
+         0, 0, ""},
+        {"<xml><globalsettings><Severity>5</Severity></globalsettings></xml>", 0, 0, ""},
+        {"<xml><GlobalSettings><Severity>5</Severity><Severity>6</Severity></GlobalSettings>"
+         "<GlobalSettings><DaysOfFilesRetained>9</DaysOfFilesRetained></GlobalSettings></xml>",
          5, 0, ""},
         {"<xml><GlobalSettings><Severity><![CDATA[3]]></Severity></GlobalSettings></xml>", 3, 0,
          ""},
         {"<?xml version=\"1.0\"?>\r\n" + File("4", "2", "x"), 4, 2, "x"},
-    };
-    for (const Case& c : cases) {
-        WriteFile(kFileName, c.file);
-        Settings.Severity = 99;
-        EXPECT_TRUE(GetSettings()) << c.file;
-        EXPECT_EQ(Settings.Severity, c.severity) << c.file;
-        EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, c.days) << c.file;
-        EXPECT_EQ(Settings.ExcludedClientIPs, c.excluded) << c.file;
-        EXPECT_EQ(ReadFile(kFileName), c.file) << "a load never changes the file";
-    }
-}
-
-TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
-    velmar::GlobalSettings.Log.LogLevel = 9;  // let the entry reach the CSV file
-    struct Case {
-        std::string file;
-        const char* trace;
-        const char* className;
-        int32_t severity;
-    } cases[] = {
-        {"<xml><GlobalSettings><Severity>6</Severity><DaysOfFilesRetained>7<!-- c -->"
-         "</DaysOfFilesRetained></GlobalSettings></xml>",
-         "[Trace=310]", "[ClassName=EXMLDocError]", 6},
-        {"<xml><GlobalSettings>", "[Trace=210]", "[ClassName=EDOMParseError]", 0},
-        {"<settings/>", "[Trace=300]", "[ClassName=EOleException]", 0},
+        // No DTD is read and no entity of it expanded: the reference stays text.
+        {"<!DOCTYPE xml [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>" + File("1", "1", "&e;"), 1,
+         1, "&e;"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         WriteFile(kFileName, c.file);
-        Settings = {};
-        velmar::GlobalSettings.Log.DaysOfFilesRetained = 0;
-        fs::remove_all("diag-csv");
-        for (const auto& e : fs::directory_iterator(dir.path())) {
-            if (e.path().extension() == ".CSV") fs::remove(e.path());
-        }
+        Settings.Severity = 99;
+        velmar::GlobalSettings.Log.DaysOfFilesRetained = 98;
+        Settings.ExcludedClientIPs = "held";
+        EXPECT_TRUE(GetSettings());
+        EXPECT_EQ(Settings.Severity, c.severity);
+        EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, c.days);
+        EXPECT_EQ(Settings.ExcludedClientIPs, c.excluded);
+        EXPECT_EQ(ReadFile(kFileName), c.file) << "a load never changes the file";
+    }
+    EXPECT_TRUE(NewReports().empty()) << "values that are not numbers are no failure";
+    EXPECT_FALSE(fs::exists("Exception.txt"));
+    EXPECT_TRUE(CsvFiles().empty());
+}
+
+// Each failure leaves the values as they were when it happened, the file as it was, one report
+// beside the program and, with every level admitted, one CSV entry of code 30000.
+TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
+    velmar::GlobalSettings.Log.LogLevel = 9;
+    const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>7</Sev>\r\n</xml>\r\n";
+    const std::string kSingle = "Element does not contain a single text node";
+    struct Case {
+        std::string file;
+        int trace;
+        std::string className, message;
+        int32_t severity, days;
+        std::string excluded;
+    } cases[] = {
+        {"<xml><GlobalSettings><Severity>6</Severity><DaysOfFilesRetained>7<!-- c -->"
+         "</DaysOfFilesRetained></GlobalSettings></xml>",
+         310, "EXMLDocError", kSingle, 6, 98, "held"},
+        {File("<n>1</n>", "1", "x"), 310, "EXMLDocError", kSingle, 99, 98, "held"},
+        {File("1", "1", "<![CDATA[a]]>b"), 310, "EXMLDocError", kSingle, 1, 1, "held"},
+        {File("1", "1", "<?pi x?>"), 310, "EXMLDocError", kSingle, 1, 1, "held"},
+        {broken, 210, "EDOMParseError", "Start-end tags mismatch\r\nLine: 3\r\nSev>\r\n</xml>\r\n",
+         99, 98, "held"},
+        {"<xml><GlobalSettings>", 210, "EDOMParseError", "", 99, 98, "held"},
+        {"", 210, "EDOMParseError", "No document element found\r\nLine: 1\r\n", 99, 98, "held"},
+        {"<xml/><xml/>", 210, "EDOMParseError",
+         "Only one top level element is allowed\r\nLine: 1\r\n<xml/>", 99, 98, "held"},
+        {"<xml/>\r\ntrailing text", 210, "EDOMParseError",
+         "Text is not allowed at the top level of the document\r\nLine: 2\r\ntrailing text", 99, 98,
+         "held"},
+        {"<settings/>", 300, "EOleException",
+         "Only one top level element is allowed in an XML document", 99, 98, "held"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        WriteFile(kFileName, c.file);
+        for (const fs::path& p : CsvFiles()) fs::remove(p);
+        Settings.Severity = 99;
+        velmar::GlobalSettings.Log.DaysOfFilesRetained = 98;
+        Settings.ExcludedClientIPs = "held";
+        // The day's housekeeping is taken as done, so the entry is the only CSV line.
+        velmar::GlobalSettings.Log.LastDay = DayNumber(SystemClockInstance().Now());
         EXPECT_FALSE(GetSettings());
         EXPECT_EQ(Settings.Severity, c.severity);
-        EXPECT_EQ(ReadFile(kFileName), c.file);
-        const std::string csv = Csv();
-        EXPECT_NE(csv.find(",30000,\"[Function=Lib.GetSettings][Version=]"), std::string::npos)
-            << csv;
-        EXPECT_NE(csv.find(c.trace), std::string::npos) << csv;
-        EXPECT_NE(csv.find(c.className), std::string::npos) << csv;
-        EXPECT_NE(csv.find("[CoInitializeCount=1][Notes=kFileName=Tarvane.xml]\""),
-                  std::string::npos)
-            << csv;
-        // The message's line breaks become blanks: one entry is one line.
-        EXPECT_EQ(csv.find('\r'), csv.size() - 2) << csv;
+        EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, c.days);
+        EXPECT_EQ(Settings.ExcludedClientIPs, c.excluded);
+        EXPECT_EQ(ReadFile(kFileName), c.file) << "the file stays as it was";
+        EXPECT_EQ(velmar::GlobalSettings.CoInitializeCount, 0);
+
+        const std::vector<Report> reports = NewReports();
+        ASSERT_EQ(reports.size(), 1u);
+        const Report& r = reports[0];
+        EXPECT_EQ(r.trace, std::to_string(c.trace));
+        EXPECT_EQ(r.className, c.className);
+        EXPECT_EQ(r.function, "Lib.GetSettings");
+        EXPECT_EQ(r.notes, "kFileName=Tarvane.xml");
+        if (!c.message.empty()) {
+            EXPECT_EQ(r.message, c.message) << "the report keeps CR LF";
+        }
+
+        const std::vector<fs::path> csv = CsvFiles();
+        ASSERT_EQ(csv.size(), 1u);
+        std::string oneLine = r.message;
+        for (size_t at; (at = oneLine.find("\r\n")) != std::string::npos;) {
+            oneLine.replace(at, 2, " ");
+        }
+        for (char& ch : oneLine) {
+            if (ch == '"') ch = '\'';
+        }
+        const std::string text = "[Function=Lib.GetSettings][Version=][ClassName=" + c.className +
+                                 "][Message=" + oneLine + "][Trace=" + std::to_string(c.trace) +
+                                 "][FileName=" + r.path.string() +
+                                 "][CoInitializeCount=1][Notes=kFileName=Tarvane.xml]";
+        const std::string line = ReadFile(csv[0]);
+        EXPECT_EQ(line.substr(line.find(",30000,")), ",30000,\"" + text + "\"\r\n");
+        if (c.file == broken) {
+            EXPECT_NE(
+                line.find("[Message=Start-end tags mismatch Line: 3 Sev> </xml> ][Trace=210]"),
+                std::string::npos)
+                << "every CR LF became one blank";
+        }
     }
 }
 
-TEST_F(SettingsTest, ParseFailureMessageNamesReasonLineAndText) {
-    velmar::GlobalSettings.Log.LogLevel = 9;
-    WriteFile(kFileName, "<xml>\r\n <GlobalSettings>\r\n  <Severity>7</Sev>\r\n</xml>\r\n");
+TEST_F(SettingsTest, FailureWithTheStartLogLevelWritesOnlyTheReport) {
+    WriteFile(kFileName, "<settings/>");
     EXPECT_FALSE(GetSettings());
-    const std::string csv = Csv();
-    EXPECT_NE(csv.find(" Line: 3 "), std::string::npos) << csv;
+    EXPECT_EQ(NewReports().size(), 1u);
+    EXPECT_TRUE(CsvFiles().empty());
 }
 
-TEST_F(SettingsTest, SaveReplacesTheFileWholeAndEscapesMarkup) {
+// The file of defaults cannot be written: the defaults are held all the same.
+TEST_F(SettingsTest, UnwritableDefaultsFailAtTheStart) {
+    struct Case {
+        const char* name;
+        std::string message;
+        bool needsNonRoot;
+    } cases[] = {
+        {"a directory in the file's place", "Invalid filename", false},
+        {"a removed working directory", "File not found", false},
+        {"a read-only directory", "File access denied", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsNonRoot && ::geteuid() == 0) continue;  // root writes anyway
+        const fs::path sub = dir.path() / "program";
+        fs::create_directory(sub);
+        fs::current_path(sub);
+        if (c.message == "Invalid filename") {
+            fs::create_directory(kFileName);
+            WriteFile(std::string(kFileName) + "/keep", "x");
+        } else if (c.message == "File not found") {
+            fs::remove(sub);
+        } else {
+            fs::permissions(sub, fs::perms::owner_read | fs::perms::owner_exec);
+        }
+        Settings.Severity = 99;
+        EXPECT_FALSE(GetSettings());
+        EXPECT_EQ(Settings.Severity, 7);
+        EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, 7);
+        EXPECT_EQ(Settings.ExcludedClientIPs, "");
+        const std::vector<Report> reports = NewReports();
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].trace, "100");
+        EXPECT_EQ(reports[0].className, "EInOutError");
+        EXPECT_EQ(reports[0].message, c.message);
+        fs::current_path(dir.path());
+        std::error_code ignored;
+        fs::permissions(sub, fs::perms::owner_all, ignored);
+        fs::remove_all(sub);
+    }
+}
+
+TEST_F(SettingsTest, SaveEscapesMarkupAndReadsBackTheSameText) {
     Settings.Severity = -3;
     velmar::GlobalSettings.Log.DaysOfFilesRetained = 30;
     Settings.ExcludedClientIPs = "10.0.0.1, 10.0.0.2 <lab> & co";
@@ -145,14 +293,17 @@ TEST_F(SettingsTest, SaveReplacesTheFileWholeAndEscapesMarkup) {
               "  <DaysOfFilesRetained>30</DaysOfFilesRetained>\r\n"
               "  <ExcludedClientIPs>10.0.0.1, 10.0.0.2 &lt;lab&gt; &amp; co</ExcludedClientIPs>"
               "\r\n </GlobalSettings>\r\n</xml>\r\n");
+    EXPECT_EQ(SettingsFileText(7, 7, ""), kDefaults);
     Settings = {};
     EXPECT_TRUE(GetSettings());
     EXPECT_EQ(Settings.ExcludedClientIPs, "10.0.0.1, 10.0.0.2 <lab> & co");
     EXPECT_EQ(Settings.Severity, -3);
-    // No stray temporary file stays beside it.
-    int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, 30);
+    // No temporary file stays beside it, and the file is readable by others as a new file is.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(static_cast<mode_t>(fs::status(kFileName).permissions()), 0666 & ~mask);
 }
 
 TEST_F(SettingsTest, FailedSaveLeavesTheOldFileAndRaises) {
@@ -160,23 +311,57 @@ TEST_F(SettingsTest, FailedSaveLeavesTheOldFileAndRaises) {
     fs::create_directory(kFileName);
     WriteFile(std::string(kFileName) + "/keep", "x");
     EXPECT_THROW(SaveSettings(), velmar::EInOutError);
-    EXPECT_TRUE(fs::is_directory(kFileName));
-    int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
-    EXPECT_EQ(entries, 1) << "the temporary file is removed";
+    EXPECT_TRUE(fs::exists(std::string(kFileName) + "/keep"));
+    fs::remove_all(kFileName);
+
+    // A write cut short, as on a full disk: the old file stays whole.
+    WriteFile(kFileName, kDefaults);
+    Settings.Severity = 3;
+    velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 50;
+    struct sigaction ignore = {};
+    struct sigaction previous = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGXFSZ, &ignore, &previous);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string className;
+    try {
+        SaveSettings();
+    } catch (const velmar::Exception& e) {
+        className = e.ClassName();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_EQ(className, "EInOutError");
+    EXPECT_EQ(ReadFile(kFileName), kDefaults);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1)
+        << "the temporary file is removed";
 }
 
-TEST_F(SettingsTest, DeleteMatchingFilesSparesDirectories) {
-    for (const char* n : {"a1.txt", "a22.txt", "b1.txt", "a1.log"}) WriteFile(n, "x");
+TEST_F(SettingsTest, DeleteMatchingFilesTakesOnlyStarAndQuestionMark) {
+    for (const char* n :
+         {"a1.txt", "a22.txt", "b1.txt", "a1.log", ".a1.txt", "a[1].txt", "x\\y.txt"}) {
+        WriteFile(n, "x");
+    }
     fs::create_directory("a3.txt");
     DeleteMatchingFiles("a?.txt");
     EXPECT_FALSE(fs::exists("a1.txt"));
     EXPECT_TRUE(fs::exists("a22.txt"));
-    EXPECT_TRUE(fs::exists("a3.txt"));
+    EXPECT_TRUE(fs::is_directory("a3.txt"));
+    DeleteMatchingFiles("a[1].txt");
+    EXPECT_FALSE(fs::exists("a[1].txt")) << "brackets are plain characters";
+    DeleteMatchingFiles("x\\y.txt");
+    EXPECT_FALSE(fs::exists("x\\y.txt"));
+    DeleteMatchingFiles("no-such-dir/*");
     DeleteMatchingFiles((dir.path() / "*.txt").string());
     EXPECT_FALSE(fs::exists("a22.txt"));
     EXPECT_FALSE(fs::exists("b1.txt"));
+    EXPECT_FALSE(fs::exists(".a1.txt")) << "hidden files match as well";
     EXPECT_TRUE(fs::exists("a1.log"));
+    EXPECT_TRUE(fs::is_directory("a3.txt"));
 }
 
 }  // namespace

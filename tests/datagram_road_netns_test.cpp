@@ -1,0 +1,154 @@
+// The road of a datagram through the real program: real syslog clients (logger, rsyslogd
+// forwarding) and hand-made datagrams from several addresses, read back from the daily file.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_support.h"
+
+namespace tarvane::e2e {
+namespace {
+
+// The daily line after its time stamp for a datagram as it crossed the wire: severity prefix,
+// sender, text; trimmed, and control bytes other than TAB written as "#" and three octal digits.
+std::string ExpectedLine(const LoopbackCapture::Datagram& datagram, std::optional<int> severity) {
+    std::string raw = (severity ? "[" + std::to_string(*severity) + "] " : std::string()) +
+                      datagram.source + " " + datagram.bytes;
+    while (!raw.empty() && static_cast<unsigned char>(raw.back()) <= 32) raw.pop_back();
+    std::string line;
+    for (const char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 && byte != '\t') {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "#%03o", byte);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+class DatagramRoad : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!InPrivateNetwork()) GTEST_SKIP() << "run through tests/netns-run.sh";
+        for (const char* address : {"10.1.1.1", "10.1.1.2", "10.1.1.3", "10.1.1.4"})
+            AddLoopbackAddress(address);
+        program.emplace(dir, OffscreenEnvironment(dir));
+        ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadWholeFile(dir.OutputFile());
+        capture.Take(0, 0ms);
+    }
+
+    // Runs one client that sends exactly one datagram to port 514 and records the line the
+    // program must write for it.
+    void Expect(const std::vector<std::string>& client, std::optional<int> severity,
+                const std::string& textEnd) {
+        const auto result = RunCommand(client);
+        ASSERT_EQ(result.code, 0) << client[0];
+        const auto seen = capture.Take(1);
+        ASSERT_EQ(seen.size(), 1u) << client[0];
+        EXPECT_TRUE(seen[0].bytes.ends_with(textEnd)) << seen[0].bytes;
+        expected.push_back(ExpectedLine(seen[0], severity));
+    }
+
+    // Checks the whole daily file: the expected lines, each once, in order, time stamped.
+    void CheckDailyFile() {
+        const auto lines = dir.WaitForDailyLines(expected.size());
+        std::vector<std::string> rest;
+        for (const auto& line : lines) {
+            const auto after = AfterTimeStamp(line);
+            EXPECT_TRUE(after) << "no time stamp: " << line;
+            rest.push_back(after.value_or(line));
+        }
+        EXPECT_EQ(rest, expected);
+    }
+
+    ProgramDir dir;
+    LoopbackCapture capture;
+    std::optional<Tarvane> program;
+    std::vector<std::string> expected;
+};
+
+TEST_F(DatagramRoad, LoggerOverUdpInBothFormats) {
+    Expect({"logger", "-n", "10.1.1.1", "-P", "514", "-d", "--rfc3164", "-p", "local0.info", "-t",
+            "e2e", "rfc3164 from logger"},
+           6, "e2e: rfc3164 from logger");
+    Expect({"logger", "-n", "10.1.1.2", "-P", "514", "-d", "--rfc5424", "-p", "user.err", "-t",
+            "e2e", "rfc5424 from logger"},
+           3, "rfc5424 from logger");
+    Expect({"logger", "-n", "10.1.1.1", "-P", "514", "-d", "--rfc3164", "-p", "kern.emerg", "-t",
+            "e2e", "emergency"},
+           0, "emergency");
+    CheckDailyFile();
+}
+
+TEST_F(DatagramRoad, RsyslogdForwardingOverUdp) {
+    if (!HaveProgram("rsyslogd")) GTEST_SKIP() << "rsyslogd not installed";
+    const auto root = dir.Root();
+    const auto socketPath = root / "log.sock";
+    WriteWholeFile(root / "rsyslog.conf",
+                   "global(workDirectory=\"" + root.string() +
+                       "\")\n"
+                       "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+                       "input(type=\"imuxsock\" Socket=\"" +
+                       socketPath.string() +
+                       "\")\n"
+                       "local3.* action(type=\"omfwd\" target=\"127.0.0.1\" port=\"514\" "
+                       "protocol=\"udp\" address=\"10.1.1.3\")\n");
+    Process rsyslogd({"/usr/sbin/rsyslogd", "-n", "-f", (root / "rsyslog.conf").string(), "-i",
+                      (root / "rsyslog.pid").string()},
+                     {"PATH=/usr/bin:/bin"}, root, root / "rsyslog.txt");
+    ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(socketPath); }, 10s))
+        << ReadWholeFile(root / "rsyslog.txt");
+
+    Expect({"logger", "-u", socketPath.string(), "-p", "local3.warning", "-t", "fwd", "one"}, 4,
+           "fwd: one");
+    Expect({"logger", "-n", "10.1.1.4", "-P", "514", "-d", "-p", "local3.debug", "-t", "direct",
+            "between"},
+           7, "between");
+    Expect({"logger", "-u", socketPath.string(), "-p", "local3.info", "-t", "fwd", "two"}, 6,
+           "fwd: two");
+    CheckDailyFile();
+}
+
+// Datagrams the program must write, mend or drop; a dropped one costs only itself, so the
+// one after it is always written.
+struct Case {
+    const char* what;
+    const char* source;
+    std::string bytes;
+    std::optional<std::string> line;  // after the time stamp; nothing when not written
+};
+
+TEST_F(DatagramRoad, OneDatagramOneLineOrNone) {
+    const std::string big8192 = "<13>" + std::string(8188, 'a');
+    const std::string big8193 = "<13>" + std::string(8189, 'b');
+    const std::vector<Case> cases{
+        {"bad priority", "10.1.1.1", "<1x>bad", std::nullopt},
+        {"after bad priority", "10.1.1.2", "<13>next", "[5] 10.1.1.2 <13>next"},
+        {"empty priority", "10.1.1.1", "<>x", std::nullopt},
+        {"priority beyond 32 bits", "10.1.1.1", "<2147483648>x", std::nullopt},
+        {"no priority", "10.1.1.3", "plain text\r\n", "10.1.1.3 plain text"},
+        {"forged line", "10.1.1.1", "<13>real\r\n09:00:00.000:[0] 10.9.9.9 forged",
+         "[5] 10.1.1.1 <13>real#015#01209:00:00.000:[0] 10.9.9.9 forged"},
+        {"NUL inside", "10.1.1.4", std::string("<14>a\0b\tc", 9), "[6] 10.1.1.4 <14>a#000b\tc"},
+        {"high bytes unchanged", "10.1.1.2", "<14>caf\xc3\xa9 \xff",
+         "[6] 10.1.1.2 <14>caf\xc3\xa9 \xff"},
+        {"8192 bytes whole", "10.1.1.1", big8192, "[5] 10.1.1.1 " + big8192},
+        {"8193 bytes", "10.1.1.1", big8193, std::nullopt},
+        {"after 8193 bytes", "10.1.1.3", "<11>after big", "[3] 10.1.1.3 <11>after big"},
+        {"empty", "10.1.1.4", "", "10.1.1.4"},
+    };
+    for (const auto& c : cases) {
+        SendDatagram(c.source, c.bytes);
+        ASSERT_EQ(capture.Take(1).size(), 1u) << c.what;
+        if (c.line) expected.push_back(*c.line);
+    }
+    CheckDailyFile();
+}
+
+}  // namespace
+}  // namespace tarvane::e2e

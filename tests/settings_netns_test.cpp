@@ -1,0 +1,123 @@
+// The settings file as the real program reads and writes it beside itself.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e_support.h"
+
+namespace tarvane::e2e {
+namespace {
+
+const std::string kDefaults =
+    "<xml>\r\n <GlobalSettings>\r\n  <Severity>7</Severity>\r\n"
+    "  <DaysOfFilesRetained>7</DaysOfFilesRetained>\r\n"
+    "  <ExcludedClientIPs></ExcludedClientIPs>\r\n </GlobalSettings>\r\n</xml>\r\n";
+
+std::string SettingsFile(int severity, const std::string& excluded) {
+    return "<xml>\r\n <GlobalSettings>\r\n  <Severity>" + std::to_string(severity) +
+           "</Severity>\r\n  <DaysOfFilesRetained>7</DaysOfFilesRetained>\r\n"
+           "  <ExcludedClientIPs>" +
+           excluded +
+           "</ExcludedClientIPs>\r\n"
+           " </GlobalSettings>\r\n</xml>\r\n";
+}
+
+std::vector<std::string> WithoutTimeStamps(const std::vector<std::string>& lines) {
+    std::vector<std::string> rest;
+    for (const auto& line : lines) rest.push_back(AfterTimeStamp(line).value_or("?" + line));
+    return rest;
+}
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!InPrivateNetwork()) GTEST_SKIP() << "run through tests/netns-run.sh";
+        for (const char* address : {"10.1.1.1", "10.1.1.10", "10.1.1.100"})
+            AddLoopbackAddress(address);
+    }
+    void Start() {
+        program.emplace(dir, OffscreenEnvironment(dir));
+        ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadWholeFile(dir.OutputFile());
+    }
+    ProgramDir dir;
+    std::optional<Tarvane> program;
+};
+
+TEST_F(SettingsFileTest, EmptyDirectoryGetsTheFileOfDefaults) {
+    Start();
+    const auto settings = dir.Dir() / "Tarvane.xml";
+    EXPECT_EQ(std::filesystem::file_size(settings), 171u);
+    EXPECT_EQ(ReadWholeFile(settings), kDefaults);
+    // The defaults are in force too: severity 7 is shown.
+    SendDatagram("10.1.1.1", "<15>debug");
+    EXPECT_EQ(WithoutTimeStamps(dir.WaitForDailyLines(1)),
+              std::vector<std::string>{"[7] 10.1.1.1 <15>debug"});
+}
+
+struct Case {
+    const char* what;
+    std::string settings;
+    std::vector<std::pair<std::string, std::string>> sent;  // source, bytes; the last is written
+    std::vector<std::string> written;                       // after the time stamps
+};
+
+TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
+    const std::vector<Case> cases{
+        {"severity 6",
+         SettingsFile(6, ""),
+         {{"10.1.1.1", "<15>x"}, {"10.1.1.1", "<14>x"}},
+         {"[6] 10.1.1.1 <14>x"}},
+        {"excluded whole addresses",
+         SettingsFile(7, "10.1.1.100"),
+         {{"10.1.1.100", "<13>hidden"},
+          {"10.1.1.1", "<13>one"},
+          {"10.1.1.10", "<13>ten"},
+          {"10.1.1.100", "<8>hidden too"},
+          {"10.1.1.1", "<13>last"}},
+         {"[5] 10.1.1.1 <13>one", "[5] 10.1.1.10 <13>ten", "[5] 10.1.1.1 <13>last"}},
+        {"list with separators",
+         SettingsFile(7, "10.1.1.10; 10.1.1.1"),
+         {{"10.1.1.1", "<13>a"}, {"10.1.1.10", "<13>b"}, {"10.1.1.100", "<13>c"}},
+         {"[5] 10.1.1.100 <13>c"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramDir own;
+        WriteWholeFile(own.Dir() / "Tarvane.xml", c.settings);
+        Tarvane running(own, OffscreenEnvironment(own));
+        ASSERT_TRUE(running.WaitUntilReady(own)) << ReadWholeFile(own.OutputFile());
+        for (const auto& [source, bytes] : c.sent) SendDatagram(source, bytes);
+        const std::string& last = c.written.back();
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                const auto lines = WithoutTimeStamps(own.DailyLines());
+                return !lines.empty() && lines.back() == last;
+            },
+            10s));
+        EXPECT_EQ(WithoutTimeStamps(own.DailyLines()), c.written);
+        EXPECT_EQ(ReadWholeFile(own.Dir() / "Tarvane.xml"), c.settings);
+    }
+}
+
+TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
+    const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>6</Severity>\r\n";
+    WriteWholeFile(dir.Dir() / "Tarvane.xml", broken);
+    Start();
+    for (const char* text : {"<8>x", "<9>x", "plain", "<15>x", "<-1>x", "<8>end"})
+        SendDatagram("10.1.1.1", text);
+    const std::vector<std::string> expected{"[0] 10.1.1.1 <8>x", "10.1.1.1 plain",
+                                            "[-1] 10.1.1.1 <-1>x", "[0] 10.1.1.1 <8>end"};
+    EXPECT_EQ(WithoutTimeStamps(dir.WaitForDailyLines(expected.size())), expected);
+
+    const auto reports = dir.FilesMatching(R"(EXCEPTION-\d{17}\.XML)");
+    ASSERT_EQ(reports.size(), 1u);
+    const std::string report = ReadWholeFile(reports[0]);
+    EXPECT_NE(report.find("<Function>Lib.GetSettings</Function>"), std::string::npos) << report;
+    EXPECT_EQ(ReadWholeFile(dir.Dir() / "Tarvane.xml"), broken);
+}
+
+}  // namespace
+}  // namespace tarvane::e2e

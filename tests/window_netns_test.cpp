@@ -1,0 +1,139 @@
+// The real program on a virtual display, seen and driven with xdotool as a person would:
+// start-up, the start-up error box, File > Exit under traffic, the severity command, About.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e_support.h"
+
+namespace tarvane::e2e {
+namespace {
+
+const char* const kMainWindow = "^Ombrel - Tarvane$";
+const std::filesystem::path kScreenshots = "/work/screenshots";
+
+class WindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!InPrivateNetwork()) GTEST_SKIP() << "run through tests/netns-run.sh";
+        display.emplace();
+        if (!display->Ok()) GTEST_SKIP() << "no Xvfb or xdotool";
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> rest;
+        for (const auto& line : dir.DailyLines())
+            rest.push_back(AfterTimeStamp(line).value_or("?" + line));
+        return rest;
+    }
+    // Waits until the last daily line is the given one (after its time stamp).
+    bool WaitForLastLine(const std::string& line) {
+        return WaitUntil(
+            [&] {
+                const auto lines = Lines();
+                return !lines.empty() && lines.back() == line;
+            },
+            10s);
+    }
+    ProgramDir dir;
+    std::optional<VirtualDisplay> display;
+};
+
+TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
+    const int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(514);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+
+    Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
+    const auto box = display->WaitForWindow("^Application Error$");
+    ASSERT_TRUE(box) << ReadWholeFile(dir.OutputFile());
+    EXPECT_TRUE(display->FindWindows(kMainWindow).empty());
+    display->Screenshot(kScreenshots / "startup-error.png");
+    EXPECT_FALSE(program.Proc().WaitForExit(300ms)) << "ended before the box was closed";
+    display->PressKeys(*box, {"Return"});
+    EXPECT_EQ(program.Proc().WaitForExit(5s), std::optional<int>(1));
+    ::close(blocker);
+}
+
+TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
+    Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
+    const auto window = display->WaitForWindow(kMainWindow);
+    ASSERT_TRUE(window) << ReadWholeFile(dir.OutputFile());
+    ASSERT_TRUE(program.WaitUntilReady(dir));
+    // No window manager: the window's own geometry is its outer size; centred on 1280 x 1024.
+    EXPECT_EQ(display->Geometry(*window), "805x499");
+    EXPECT_EQ(display->Position(*window), "237,262");
+
+    for (const char* text : {"<134>Dec  9 12:00:00 host app: hello", "plain text", "<11>error"})
+        SendDatagram("127.0.0.1", text);
+    ASSERT_TRUE(WaitForLastLine("[3] 127.0.0.1 <11>error"));
+    display->Screenshot(kScreenshots / "main.png");
+
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        // At most ten seconds of traffic, whatever happens to the program.
+        for (int i = 0; i < 20000 && !stop; ++i) {
+            SendDatagram("127.0.0.1", "<13>traffic " + std::to_string(i));
+            std::this_thread::sleep_for(500us);
+        }
+    });
+    std::this_thread::sleep_for(300ms);
+    const auto pressed = std::chrono::steady_clock::now();
+    display->PressKeys(*window, {"alt+f", "x"});
+    const auto code = program.Proc().WaitForExit(5s);
+    const auto took = std::chrono::steady_clock::now() - pressed;
+    stop = true;
+    sender.join();
+    EXPECT_EQ(code, std::optional<int>(0));
+    EXPECT_LT(took, 5s);
+}
+
+TEST_F(WindowTest, SeverityCommandAndAboutBox) {
+    Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
+    const auto window = display->WaitForWindow(kMainWindow);
+    ASSERT_TRUE(window) << ReadWholeFile(dir.OutputFile());
+    ASSERT_TRUE(program.WaitUntilReady(dir));
+    SendDatagram("127.0.0.1", "<14>before");
+    ASSERT_TRUE(WaitForLastLine("[6] 127.0.0.1 <14>before"));
+
+    // File menu, its first item; the dialog proposes the current value all selected.
+    display->PressKeys(*window, {"alt+f", "Return"});
+    const auto dialog = display->WaitForWindow("^Severity$");
+    ASSERT_TRUE(dialog);
+    display->PressKeys(*dialog, {"ctrl+a"});
+    display->TypeText(*dialog, "5");
+    display->PressKeys(*dialog, {"Return"});
+    EXPECT_TRUE(display->WaitForNoWindow("^Severity$"));
+    const auto settings = dir.Dir() / "Tarvane.xml";
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadWholeFile(settings).find("<Severity>5</Severity>") != std::string::npos; },
+        5s))
+        << ReadWholeFile(settings);
+
+    SendDatagram("127.0.0.1", "<14>x");
+    SendDatagram("127.0.0.1", "<13>x");
+    ASSERT_TRUE(WaitForLastLine("[5] 127.0.0.1 <13>x"));
+    EXPECT_EQ(Lines(),
+              (std::vector<std::string>{"[6] 127.0.0.1 <14>before", "[5] 127.0.0.1 <13>x"}));
+
+    // Help has no access letter: from the File menu one step right, then its first item.
+    display->PressKeys(*window, {"alt+f", "Right", "Return"});
+    const auto about = display->WaitForWindow("^Tarvane$");
+    ASSERT_TRUE(about);
+    display->Screenshot(kScreenshots / "about.png");
+    display->PressKeys(*about, {"Return"});
+    EXPECT_TRUE(display->WaitForNoWindow("^Tarvane$"));
+    EXPECT_TRUE(program.Proc().Running());
+}
+
+}  // namespace
+}  // namespace tarvane::e2e
