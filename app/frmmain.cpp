@@ -47,15 +47,14 @@ const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEve
 // in the main loop and in every modal loop alike.
 class HandOffPump : public QObject {
 public:
-    explicit HandOffPump(HandOff*& handOff) : handOff_(handOff) {}
     bool event(QEvent* e) override {
         if (e->type() != kHandOffEvent) return QObject::event(e);
-        if (handOff_) handOff_->ProcessPending();
+        if (handOff) handOff->ProcessPending();
         return true;
     }
 
-private:
-    HandOff*& handOff_;
+    // Set once the hand-off exists (its wake-up needs the pump first), cleared at shutdown.
+    HandOff* handOff = nullptr;
 };
 
 void ShowHandlerError(QWidget* parent, const std::string& message) {
@@ -72,10 +71,6 @@ void TfrmMain::Guarded(F&& handler) {
         ShowHandlerError(this, e.what());
     }
 }
-
-namespace {
-HandOff* g_handOff = nullptr;
-}  // namespace
 
 TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     setWindowTitle("Ombrel - Tarvane");
@@ -122,11 +117,11 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
 
     IdUDPClient = std::make_unique<UdpClient>();
 
-    pump_ = std::make_unique<HandOffPump>(g_handOff);
+    pump_ = std::make_unique<HandOffPump>();
     HandOffPump* pump = pump_.get();
     handOff_ = std::make_unique<HandOff>(
         [pump] { QCoreApplication::postEvent(pump, new QEvent(kHandOffEvent)); });
-    g_handOff = handOff_.get();
+    pump->handOff = handOff_.get();
     intake_ = std::make_unique<Intake>(Settings.Severity, Settings.ExcludedClientIPs,
                                        velmar::GlobalSettings.Log.DaysOfFilesRetained,
                                        static_cast<IntakeView&>(*this));
@@ -147,7 +142,7 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
 
 TfrmMain::~TfrmMain() {
     CloseListener();
-    g_handOff = nullptr;
+    pump_->handOff = nullptr;
 }
 
 void TfrmMain::CloseListener() {

@@ -13,11 +13,6 @@ namespace tarvane {
 
 namespace {
 
-bool IsFile(const std::string& name) {
-    struct stat st{};
-    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool StartsWith(std::string_view s, std::string_view prefix, bool ignoreCase) {
@@ -68,25 +63,32 @@ bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
 
 }  // namespace
 
+bool FileExists(const std::string& name) {
+    struct stat st{};
+    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+}
+
 bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append) {
     try {
-        if (!append && IsFile(fileName)) ::unlink(fileName.c_str());
+        if (!append && FileExists(fileName)) ::unlink(fileName.c_str());
         if (text.empty()) return true;
         const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0) return false;
-        bool ok = true;
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ok = false;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
+        bool ok = WriteAll(fd, text) == 0;
         if (::close(fd) != 0) ok = false;
-        return ok && IsFile(fileName);
+        return ok && FileExists(fileName);
     } catch (...) {
         return false;
     }

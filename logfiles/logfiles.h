@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "clock.h"
 
@@ -15,6 +16,12 @@ bool AppendTextToFile(const std::string& text, const std::string& fileName, bool
 // issued, failed ones included; never throws.
 int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, int days,
                        const Clock& clock = SystemClockInstance());
+
+// Whether an entry of that name exists that is not a directory.
+bool FileExists(const std::string& name);
+
+// Writes every byte to fd, going on after interruptions; 0, or the errno of the failure.
+int WriteAll(int fd, std::string_view bytes);
 
 // "Tarvane-" + yyyymmdd + ".TXT".
 std::string DailyLogFileName(const LocalTime& t);

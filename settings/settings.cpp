@@ -12,6 +12,7 @@
 #include <pugixml.hpp>
 #include <string_view>
 
+#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
 #include "velmar/event_log.h"
 #include "velmar/exception_report.h"
@@ -23,11 +24,6 @@ namespace tarvane {
 tSettings Settings;
 
 namespace {
-
-bool IsFile(const char* name) {
-    struct stat st{};
-    return ::stat(name, &st) == 0 && !S_ISDIR(st.st_mode);
-}
 
 std::string EscapeMarkup(const std::string& text) {
     std::string out;
@@ -186,13 +182,13 @@ bool GetSettings() {
     bool ok = true;
     ++velmar::GlobalSettings.CoInitializeCount;
     try {
-        if (!IsFile(kFileName)) {
+        if (!FileExists(kFileName)) {
             Settings.Severity = 7;
             Settings.ExcludedClientIPs.clear();
             velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
             SaveSettings();
         }
-        if (IsFile(kFileName)) LoadFile(progress);
+        if (FileExists(kFileName)) LoadFile(progress);
     } catch (const std::exception& e) {
         ok = false;
         try {
@@ -217,11 +213,7 @@ void SaveSettings() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     if (::fchmod(fd, 0666 & ~mask) != 0) err = errno;
-    for (size_t done = 0; err == 0 && done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno != EINTR) err = errno;
-        if (n > 0) done += static_cast<size_t>(n);
-    }
+    if (err == 0) err = WriteAll(fd, text);
     if (err == 0 && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err == 0 && ::rename(temp.c_str(), kFileName) != 0) err = errno;

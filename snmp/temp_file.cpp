@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
 
 namespace tarvane {
@@ -65,15 +66,9 @@ void WriteTextFile(const std::string& path, std::string_view bytes) {
         ::close(fd);
         throw velmar::EInOutError(5);
     }
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            throw FileError(err);
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
+    if (const int err = WriteAll(fd, bytes); err != 0) {
+        ::close(fd);
+        throw FileError(err);
     }
     if (::close(fd) != 0) throw FileError(errno);
 }
