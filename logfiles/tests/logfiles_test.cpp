@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <set>
 
+#include "fixed_clock.h"
 #include "temp_dir.h"
 
 namespace tarvane {
@@ -17,20 +18,8 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-class FixedClock : public Clock {
-public:
-    explicit FixedClock(LocalTime t) : t_(t) {}
-    LocalTime Now() const override { return t_; }
-    LocalTime t_;
-};
-
-LocalTime Date(int y, int m, int d) {
-    LocalTime t;
-    t.year = y;
-    t.month = m;
-    t.day = d;
-    return t;
-}
+using testing::At;
+using testing::FixedClock;
 
 std::set<std::string> Names(const fs::path& dir) {
     std::set<std::string> out;
@@ -39,14 +28,14 @@ std::set<std::string> Names(const fs::path& dir) {
 }
 
 TEST(DayNumbers, RoundTripAndKnownDays) {
-    EXPECT_EQ(DayNumber(Date(1899, 12, 30)), 0);
-    EXPECT_EQ(DayNumber(Date(1970, 1, 1)), 25569);
-    EXPECT_EQ(DayNumber(Date(2024, 3, 1)) - DayNumber(Date(2024, 2, 28)), 2);  // leap year
+    EXPECT_EQ(DayNumber(At(1899, 12, 30)), 0);
+    EXPECT_EQ(DayNumber(At(1970, 1, 1)), 25569);
+    EXPECT_EQ(DayNumber(At(2024, 3, 1)) - DayNumber(At(2024, 2, 28)), 2);  // leap year
     for (int64_t n : {0, 1, 59, 60, 61, 45000, 45366, 73050}) {
         EXPECT_EQ(DayNumber(FromDayNumber(n)), n);
     }
-    EXPECT_EQ(DateStamp(Date(2024, 1, 31)), "20240131");
-    EXPECT_EQ(DailyLogFileName(Date(2024, 3, 15)), "Tarvane-20240315.TXT");
+    EXPECT_EQ(DateStamp(At(2024, 1, 31)), "20240131");
+    EXPECT_EQ(DailyLogFileName(At(2024, 3, 15)), "Tarvane-20240315.TXT");
 }
 
 TEST(AppendTextToFile, AppendsBytesUnchangedAndNeverTouchesEarlierOnes) {
@@ -89,7 +78,7 @@ TEST(AppendTextToFile, FailuresGiveFalse) {
 
 TEST(DeleteExpiredFiles, KeepsTheLastDaysStampsAndObeysTheCaseRules) {
     TempDir dir;
-    const FixedClock clock(Date(2024, 3, 15));
+    const FixedClock clock(At(2024, 3, 15));
     for (const char* n : {"Tarvane-20240315.TXT", "Tarvane-20240309.TXT", "Tarvane-20240308.TXT",
                           "Tarvane-20230101.txt", "Tarvane-notes.txt", "tarvane-20200101.txt",
                           "Tarvane-20240310.TXT.bak", "Tarvane-copy-20240314-old.TXT",
@@ -108,7 +97,7 @@ TEST(DeleteExpiredFiles, KeepsTheLastDaysStampsAndObeysTheCaseRules) {
 
 TEST(DeleteExpiredFiles, NoDaysProtectsNothing) {
     TempDir dir;
-    const FixedClock clock(Date(2024, 3, 15));
+    const FixedClock clock(At(2024, 3, 15));
     WriteFile("Tarvane-20240315.TXT", "x");
     WriteFile("keep.TXT", "x");
     EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", 0, clock), 1);
@@ -120,7 +109,7 @@ TEST(DeleteExpiredFiles, NoDaysProtectsNothing) {
 
 TEST(DeleteExpiredFiles, PrefixWithDirectoryWorksThere) {
     TempDir dir;
-    const FixedClock clock(Date(2024, 3, 15));
+    const FixedClock clock(At(2024, 3, 15));
     fs::create_directory("logs");
     WriteFile("logs/app.exe-20240101.CSV", "x");
     WriteFile("logs/app.exe-20240315.CSV", "x");
@@ -135,7 +124,7 @@ TEST(DeleteExpiredFiles, PrefixWithDirectoryWorksThere) {
 
 TEST(DeleteExpiredFiles, StampsAcrossMonthAndYearEndsAndHugeRetention) {
     TempDir dir;
-    const FixedClock clock(Date(2024, 1, 2));
+    const FixedClock clock(At(2024, 1, 2));
     WriteFile("Tarvane-20231231.TXT", "x");  // today - 2
     WriteFile("Tarvane-20231230.TXT", "x");  // today - 3
     WriteFile("Tarvane-20240231.TXT", "x");  // not a date

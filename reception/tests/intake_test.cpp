@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
 #include "velmar/errors.h"
 
@@ -18,23 +19,14 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
-    LocalTime t;
-    t.year = y, t.month = mo, t.day = d, t.hour = h, t.minute = mi, t.second = s;
-    t.millisecond = ms;
-    return t;
-}
-
-class StepClock : public Clock {
-public:
-    LocalTime Now() const override { return now; }
-    LocalTime now = At(2024, 3, 15, 14, 3, 7, 123);
-};
+using testing::At;
+using testing::FixedClock;
 
 struct FakeView : IntakeView {
     void FocusView() override {
         ++focus;
-        if (failFocus) throw velmar::EInvalidOperation("Cannot focus a disabled or invisible window");
+        if (failFocus)
+            throw velmar::EInvalidOperation("Cannot focus a disabled or invisible window");
     }
     void ShowLine(const std::string& line) override { lines.push_back(line); }
     int focus = 0;
@@ -121,13 +113,13 @@ TEST(Exclusion, MatchesWholeAddressesOnly) {
 }
 
 class IntakeTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     int32_t severity = 7;
     std::string excluded;
     int32_t days = 7;
     FakeView view;
-    StepClock clock;
+    FixedClock clock{At(2024, 3, 15, 14, 3, 7, 123)};
     Intake intake{severity, excluded, days, view, clock};
 };
 
@@ -178,7 +170,7 @@ TEST_F(IntakeTest, RetentionRunsOncePerDayBeforeTheAppend) {
     WriteFile("Tarvane-20240302.TXT", "old");
     intake.IdSysLogServerUDPRead("second", "10.0.0.1");  // same day: no second pass
     EXPECT_TRUE(fs::exists("Tarvane-20240302.TXT"));
-    clock.now = At(2024, 3, 16, 0, 0, 0, 1);
+    clock.t = At(2024, 3, 16, 0, 0, 0, 1);
     // Today's file of the new day is created after the pass, which must not touch it.
     intake.IdSysLogServerUDPRead("next day", "10.0.0.1");
     EXPECT_FALSE(fs::exists("Tarvane-20240302.TXT"));

@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <optional>
 
+#include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
 #include "velmar/event_log.h"
+#include "velmar/tests/loopback_receiver.h"
 
 namespace velmar {
 namespace {
@@ -21,25 +23,13 @@ using tarvane::testing::TempDir;
 
 [[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
-class FixedClock : public tarvane::Clock {
-  public:
-    tarvane::LocalTime Now() const override {
-        tarvane::LocalTime t;
-        t.year = 2024, t.month = 3, t.day = 5, t.hour = 9, t.minute = 0, t.second = 2;
-        return t;
-    }
-};
+using tarvane::testing::At;
+using tarvane::testing::FixedClock;
 
 class ForwardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ASSERT_GE(fd, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(514);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_TRUE(receiver.Bound());
         tLog& log = GlobalSettings.Log;
         log.Tag = "MAIN";
         log.BaseName = (dir.path() / "diag").string();
@@ -51,19 +41,10 @@ class ForwardTest : public ::testing::Test {
         log.LastDay = 0;
     }
     void TearDown() override {
-        ::close(fd);
         GlobalSettings.Log.Busy = false;
         GlobalSettings.Log.SyslogHost.clear();
     }
-    std::optional<std::string> Receive(int waitMs) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, waitMs) != 1) return std::nullopt;
-        std::string buf(9000, '\0');
-        const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-        if (n < 0) return std::nullopt;
-        buf.resize(static_cast<size_t>(n));
-        return buf;
-    }
+    std::optional<std::string> Receive(int waitMs) { return receiver.Receive(waitMs); }
     void Log(int32_t code, const std::string& text) {
         tLogRec entry;
         entry.Code = code;
@@ -73,8 +54,8 @@ class ForwardTest : public ::testing::Test {
     }
     std::string Csv() { return ReadFile(GlobalSettings.Log.BaseName + "-20240305.CSV"); }
     TempDir dir;
-    FixedClock clock;
-    int fd = -1;
+    FixedClock clock{At(2024, 3, 5, 9, 0, 2)};
+    testing::LoopbackReceiver receiver{514};
 };
 
 TEST_F(ForwardTest, PassingEntriesAreForwardedWithTheQuoteRule) {

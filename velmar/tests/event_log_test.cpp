@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
 #include "velmar/system.h"
 
@@ -21,18 +22,8 @@ using tarvane::testing::WriteFile;
 // The separators below are those of the C locale.
 [[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
-tarvane::LocalTime At(int y, int mo, int d, int h, int mi, int s, int ms) {
-    tarvane::LocalTime t;
-    t.year = y, t.month = mo, t.day = d, t.hour = h, t.minute = mi, t.second = s;
-    t.millisecond = ms;
-    return t;
-}
-
-class FixedClock : public tarvane::Clock {
-  public:
-    tarvane::LocalTime Now() const override { return t; }
-    tarvane::LocalTime t = At(2024, 3, 5, 9, 0, 2, 15);
-};
+using tarvane::testing::At;
+using tarvane::testing::FixedClock;
 
 TEST(EventLogText, CodeTextsAndLevels) {
     struct Case {
@@ -115,7 +106,7 @@ class EventLogTest : public ::testing::Test {
     }
     std::string Csv() { return ReadFile(GlobalSettings.Log.BaseName + "-20240305.CSV"); }
     TempDir dir;
-    FixedClock clock;
+    FixedClock clock{At(2024, 3, 5, 9, 0, 2, 15)};
 };
 
 TEST_F(EventLogTest, LevelTest) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <pugixml.hpp>
 
+#include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
 #include "velmar/system.h"
 
@@ -20,18 +21,8 @@ using tarvane::testing::TempDir;
 // The date and time texts below are those of the C locale's formats.
 [[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
-class FixedClock : public tarvane::Clock {
-  public:
-    tarvane::LocalTime Now() const override { return t; }
-    tarvane::LocalTime t;
-};
-
-FixedClock At(int y, int mo, int d, int h, int mi, int s, int ms) {
-    FixedClock c;
-    c.t.year = y, c.t.month = mo, c.t.day = d, c.t.hour = h, c.t.minute = mi, c.t.second = s;
-    c.t.millisecond = ms;
-    return c;
-}
+using tarvane::testing::At;
+using tarvane::testing::FixedClock;
 
 // Five plain decimal numbers, each followed by its letter.
 bool IsUpTimeText(const std::string& text) {
@@ -73,7 +64,7 @@ class ExceptionReportTest : public ::testing::Test {
 };
 
 TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
-    const FixedClock clock = At(2024, 3, 5, 14, 7, 9, 123);
+    const FixedClock clock{At(2024, 3, 5, 14, 7, 9, 123)};
     GlobalSettings.Version = "1.2";
     int hookCalls = 0;
     ProcessMessagesHook = [&] { ++hookCalls; };
@@ -106,14 +97,15 @@ TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
 }
 
 TEST_F(ExceptionReportTest, DefaultNameLiesInTheProgramDirectory) {
-    const std::string name = SaveExceptionRecAsXML(Rec(""), At(2024, 3, 5, 14, 7, 9, 5));
+    const std::string name =
+        SaveExceptionRecAsXML(Rec(""), FixedClock(At(2024, 3, 5, 14, 7, 9, 5)));
     made.push_back(name);
     EXPECT_EQ(name, GetProgramDir() + "EXCEPTION-20240305140709005.XML");
     EXPECT_TRUE(fs::is_regular_file(name));
 }
 
 TEST_F(ExceptionReportTest, NameRules) {
-    const tarvane::LocalTime t = At(2024, 3, 5, 14, 7, 9, 123).t;
+    const tarvane::LocalTime t = At(2024, 3, 5, 14, 7, 9, 123);
     struct Case {
         const char* fileTemplate;
         const char* name;
@@ -126,13 +118,13 @@ TEST_F(ExceptionReportTest, NameRules) {
         {"{timestamp", "/d/{timestamp"},
     };
     for (const Case& c : cases) EXPECT_EQ(ExceptionReportName("/d/", c.fileTemplate, t), c.name);
-    EXPECT_EQ(ExceptionReportName("/d/", "", At(987, 1, 2, 3, 4, 5, 6).t),
+    EXPECT_EQ(ExceptionReportName("/d/", "", At(987, 1, 2, 3, 4, 5, 6)),
               "/d/EXCEPTION-09870102030405006.XML")
         << "always 17 digits";
 }
 
 TEST_F(ExceptionReportTest, UnsavableReportLeavesOneDatedLine) {
-    const FixedClock clock = At(2024, 3, 5, 14, 7, 11, 0);
+    const FixedClock clock{At(2024, 3, 5, 14, 7, 11, 0)};
     const std::string name = SaveExceptionRecAsXML(Rec("no-such-dir/r-{timestamp}.xml"), clock);
     EXPECT_EQ(name, GetProgramDir() + "no-such-dir/r-20240305140711000.xml");
     EXPECT_EQ(ReadFile("Exception.txt"),
@@ -147,7 +139,7 @@ TEST_F(ExceptionReportTest, UnsavableReportLeavesOneDatedLine) {
 
 TEST_F(ExceptionReportTest, ErrorBeforeTheNameLeavesItEmpty) {
     ProcessMessagesHook = [] { throw std::runtime_error("hook failed"); };
-    const FixedClock clock = At(2024, 3, 5, 0, 0, 0, 0);
+    const FixedClock clock{At(2024, 3, 5, 0, 0, 0, 0)};
     EXPECT_EQ(SaveExceptionRecAsXML(Rec(""), clock), "");
     EXPECT_EQ(ReadFile("Exception.txt"),
               "03/05/24: velmar.SaveExceptionRecAsXML LogRec.Trace=100 E.Message=hook failed "
@@ -155,8 +147,8 @@ TEST_F(ExceptionReportTest, ErrorBeforeTheNameLeavesItEmpty) {
 }
 
 TEST_F(ExceptionReportTest, AppendDatedLine) {
-    const FixedClock noon = At(2024, 12, 31, 12, 0, 1, 0);
-    const FixedClock midnight = At(2025, 1, 1, 0, 0, 0, 999);
+    const FixedClock noon{At(2024, 12, 31, 12, 0, 1, 0)};
+    const FixedClock midnight{At(2025, 1, 1, 0, 0, 0, 999)};
     EXPECT_TRUE(AppendDatedLine("first", "log.txt", noon));
     EXPECT_TRUE(AppendDatedLine("second", "log.txt", midnight));
     EXPECT_EQ(ReadFile("log.txt"), "12/31/24 12:00:01: first\r\n01/01/25: second\r\n");

@@ -10,8 +10,10 @@
 
 #include <optional>
 
+#include "logfiles/tests/fixed_clock.h"
 #include "velmar/errors.h"
 #include "velmar/records.h"
+#include "velmar/tests/loopback_receiver.h"
 
 namespace velmar {
 namespace {
@@ -19,17 +21,8 @@ namespace {
 // English month names and the colon, as the C locale has them.
 [[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
-class FixedClock : public tarvane::Clock {
-  public:
-    tarvane::LocalTime Now() const override { return t; }
-    tarvane::LocalTime t;
-};
-
-tarvane::LocalTime At(int y, int mo, int d, int h, int mi, int s) {
-    tarvane::LocalTime t;
-    t.year = y, t.month = mo, t.day = d, t.hour = h, t.minute = mi, t.second = s;
-    return t;
-}
+using tarvane::testing::At;
+using tarvane::testing::FixedClock;
 
 TEST(SyslogDatagram, Pieces) {
     struct Case {
@@ -55,35 +48,18 @@ TEST(SyslogDatagram, Pieces) {
 class SyslogSendTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        ASSERT_GE(fd, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        socklen_t len = sizeof a;
-        ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len), 0);
-        port = ntohs(a.sin_port);
+        ASSERT_TRUE(receiver.Bound());
+        port = receiver.Port();
         GlobalSettings.Log.Tag = "MAIN";
         GlobalSettings.Log.SyslogHost.clear();
         clock.t = At(2024, 3, 5, 14, 7, 9);
     }
     void TearDown() override {
-        ::close(fd);
         GlobalSettings.Log.Tag.clear();
         GlobalSettings.Log.SyslogHost.clear();
     }
-    // The next datagram, or nothing when none comes within the wait.
-    std::optional<std::string> Receive(int waitMs) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, waitMs) != 1) return std::nullopt;
-        std::string buf(70000, '\0');
-        const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
-        if (n < 0) return std::nullopt;
-        buf.resize(static_cast<size_t>(n));
-        return buf;
-    }
-    int fd = -1;
+    std::optional<std::string> Receive(int waitMs) { return receiver.Receive(waitMs); }
+    testing::LoopbackReceiver receiver;
     int port = 0;
     FixedClock clock;
 };
