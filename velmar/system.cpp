@@ -140,13 +140,6 @@ tarvane::LocalTime FromDateTime(double dateTime) {
     return t;
 }
 
-double ToDateTime(const tarvane::LocalTime& t) {
-    const double day = static_cast<double>(tarvane::DayNumber(t));
-    const double frac =
-        ((t.hour * 60.0 + t.minute) * 60.0 + t.second + t.millisecond / 1000.0) / 86400.0;
-    return day >= 0 ? day + frac : day - frac;
-}
-
 std::string TimeOfDayText(double dateTime) {
     if (dateTime == -1) return TimeOfDayText(tarvane::SystemClockInstance().Now());
     return TimeOfDayText(FromDateTime(dateTime));

@@ -30,8 +30,7 @@ std::string TimeOfDayText(const tarvane::LocalTime& t);
 // value -1 stands for the current local time.
 std::string TimeOfDayText(double dateTime);
 
-// Conversions between date-time values and broken-down local times, to the millisecond.
+// The broken-down local time of a date-time value, to the millisecond.
 tarvane::LocalTime FromDateTime(double dateTime);
-double ToDateTime(const tarvane::LocalTime& t);
 
 }  // namespace velmar
