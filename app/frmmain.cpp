@@ -1,5 +1,7 @@
 #include "frmmain.h"
 
+#include <dlfcn.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
@@ -14,7 +16,7 @@
 #include <QStatusBar>
 #include <QUrl>
 #include <QWindow>
-#include <dlfcn.h>
+#include <chrono>
 
 #include "app/app_title.h"
 #include "app/severity_command.h"
@@ -46,10 +48,15 @@ const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEve
 // Takes the listener's pending hand-offs on the window thread whenever it processes events,
 // in the main loop and in every modal loop alike.
 class HandOffPump : public QObject {
-public:
+  public:
     bool event(QEvent* e) override {
         if (e->type() != kHandOffEvent) return QObject::event(e);
-        if (handOff) handOff->ProcessPending();
+        // Under a flood the next datagram comes within a millisecond; the slice keeps painting
+        // and input going meanwhile.
+        if (handOff)
+            handOff->ProcessPendingFor(
+                {std::chrono::microseconds(30), std::chrono::milliseconds(1)},
+                std::chrono::milliseconds(5));
         return true;
     }
 
@@ -210,10 +217,9 @@ void TfrmMain::mnuSetSEVERITYlevelClick() {
 }
 
 void TfrmMain::SNMPGet1Click() {
-    RunUpsQuery(*IdUDPClient, static_cast<ReplyView&>(*this), kUpsAgentAddress,
-                [](const std::string& path) {
-                    QDesktopServices::openUrl(QUrl::fromLocalFile(ToQ(path)));
-                });
+    RunUpsQuery(
+        *IdUDPClient, static_cast<ReplyView&>(*this), kUpsAgentAddress,
+        [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(ToQ(path))); });
 }
 
 void TfrmMain::About1Click() {
@@ -256,12 +262,12 @@ int RunApplication() {
     } catch (const std::exception& e) {
         const std::string path = velmar::ProgramFilePath();
         const std::string module = path.substr(path.find_last_of('/') + 1);
-        QMessageBox box(QMessageBox::Critical, "Application Error",
-                        ToQ(ApplicationErrorText(velmar::ClassNameOf(e), module,
-                                                 ModuleOffset(reinterpret_cast<const void*>(
-                                                     &RunApplication)),
-                                                 e.what())),
-                        QMessageBox::Ok);
+        QMessageBox box(
+            QMessageBox::Critical, "Application Error",
+            ToQ(ApplicationErrorText(velmar::ClassNameOf(e), module,
+                                     ModuleOffset(reinterpret_cast<const void*>(&RunApplication)),
+                                     e.what())),
+            QMessageBox::Ok);
         box.exec();
         return 1;
     }

@@ -1,7 +1,9 @@
 // udp_flood PORT COUNT RATE: sends COUNT syslog datagrams of about 100 bytes to 127.0.0.1:PORT
 // at RATE per second, in batches due every millisecond (clock_nanosleep to each batch's due
 // time, so the pace does not drift). Loopback only; bounded by COUNT and by twice the planned
-// time plus five seconds. Prints the datagrams sent and the seconds taken.
+// time plus five seconds. Prints the datagrams sent, the seconds taken, the sends that failed and
+// how late the latest batch went out, in milliseconds (a late batch reaches the receiver as a
+// burst).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -43,9 +45,12 @@ int main(int argc, char** argv) {
     const long batch = std::max(1L, static_cast<long>(rate / 1000.0));
     char text[160];
     long sent = 0, failed = 0;
+    double latest = 0;
     for (long i = 0; i < count; i += batch) {
         const timespec due = At(start + static_cast<double>(i) / rate);
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        latest = std::max(latest, Seconds(now) - Seconds(due));
         for (long j = i; j < std::min(count, i + batch); ++j) {
             const int n = std::snprintf(text, sizeof text,
                                         "<134>Dec  9 12:00:00 benchhost app[42]: message %08ld "
@@ -61,7 +66,7 @@ int main(int argc, char** argv) {
         if (Seconds(now) > deadline) break;
     }
     clock_gettime(CLOCK_MONOTONIC, &now);
-    std::printf("%ld %.3f %ld\n", sent, Seconds(now) - start, failed);
+    std::printf("%ld %.3f %ld %.1f\n", sent, Seconds(now) - start, failed, latest * 1e3);
     ::close(fd);
     return 0;
 }

@@ -6,7 +6,16 @@
 namespace tarvane {
 
 namespace {
-constexpr std::chrono::microseconds kSpin(20);
+// How long a worker spins for its call's end before it blocks. Waking the window thread takes
+// up to a hundred microseconds on a busy machine, and a worker that blocks costs as much again:
+// under a flood both would be paid for every datagram.
+constexpr std::chrono::microseconds kSpin(200);
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 }  // namespace
 
 HandOff::HandOff(std::function<void()> wake) : wake_(std::move(wake)) {}
@@ -25,8 +34,10 @@ HandOff::Result HandOff::Submit(Request& request) {
     }
     tail_ = &request;
     ++count_;
+    queued_.store(true, std::memory_order_release);
+    const bool wake = wasEmpty && !windowWaits_;
     lock.unlock();
-    if (wasEmpty && wake_) {
+    if (wake && wake_) {
         bool woken = true;
         try {
             wake_();
@@ -44,11 +55,11 @@ HandOff::Result HandOff::Submit(Request& request) {
             lock.unlock();
         }
     }
-    // The window thread often answers within microseconds, while waking a thread that has gone
-    // to sleep costs tens of them on an idle machine: spin briefly before blocking.
+    // Blocking costs this thread a wake-up of tens of microseconds: spin first.
     const auto until = std::chrono::steady_clock::now() + kSpin;
     for (unsigned i = 1; request.state.load(std::memory_order_acquire) != State::Finished; ++i) {
-        if (i % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+        CpuRelax();
+        if (i % 8 == 0 && std::chrono::steady_clock::now() >= until) break;
     }
     // Taken even after the spin saw the end: the window thread may still be signalling this
     // request under the lock, and the request dies when this returns.
@@ -57,14 +68,16 @@ HandOff::Result HandOff::Submit(Request& request) {
     return {request.outcome, std::move(request.error)};
 }
 
-void HandOff::ProcessPending() {
+bool HandOff::RunQueued(bool lingerAfter) {
     std::unique_lock lock(mutex_);
-    if (!head_) return;
+    if (!head_) return false;
     const uint64_t last = tail_->seq;
     while (head_ && head_->seq <= last) {
         Request* request = head_;
         Unlink(request);
         request->state = State::Running;
+        // Other workers wake the thread while a call runs: the call may run a nested loop.
+        windowWaits_ = false;
         lock.unlock();
         Outcome outcome = Outcome::Done;
         std::exception_ptr error;
@@ -78,20 +91,61 @@ void HandOff::ProcessPending() {
         request->outcome = outcome;
         request->error = std::move(error);
         request->state = State::Finished;
+        // Set with the end of the call, so that the worker's next request, which may follow at
+        // once, finds the window thread waiting for it.
+        windowWaits_ = lingerAfter;
         // Under the lock: the worker may return, and its request die, as soon as it sees the
         // state.
         request->signal.notify_one();
     }
-    // Requests that came in meanwhile never saw an empty queue, so nobody has woken us for them.
-    const bool more = head_ != nullptr;
-    lock.unlock();
-    if (more && wake_) {
-        try {
-            wake_();
-        } catch (...) {
-            // The next request's own wake-up, or Shutdown, still takes them.
-        }
+    return head_ != nullptr;
+}
+
+void HandOff::Wake() {
+    if (!wake_) return;
+    try {
+        wake_();
+    } catch (...) {
+        // The next request's own wake-up, or Shutdown, still takes them.
     }
+}
+
+void HandOff::ProcessPending() {
+    // Requests that came in meanwhile never saw an empty queue, so nobody has woken us for them.
+    if (RunQueued(false)) Wake();
+}
+
+void HandOff::ProcessPendingFor(Linger linger, std::chrono::microseconds slice) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + slice;
+    for (;;) {
+        if (RunQueued(true)) {
+            if (Clock::now() >= end) break;
+            continue;
+        }
+        const auto now = Clock::now();
+        if (now >= end) break;
+        {
+            std::lock_guard lock(mutex_);
+            if (head_) continue;
+            windowWaits_ = true;
+        }
+        const auto until = std::min(now + (flood_ ? linger.flood : linger.idle), end);
+        for (unsigned i = 1; !queued_.load(std::memory_order_acquire); ++i) {
+            CpuRelax();
+            if (i % 8 == 0 && Clock::now() >= until) break;
+        }
+        flood_ = queued_.load(std::memory_order_acquire);
+        if (!flood_) break;
+    }
+    bool more;
+    {
+        std::lock_guard lock(mutex_);
+        windowWaits_ = false;
+        more = head_ != nullptr;
+    }
+    // Whatever came while this thread was not to be woken is taken on the next wake-up.
+    if (more) Wake();
 }
 
 void HandOff::Shutdown() {
@@ -128,6 +182,7 @@ void HandOff::Unlink(Request* request) {
         if (tail_ == r) tail_ = previous;
         r->next = nullptr;
         --count_;
+        queued_.store(head_ != nullptr, std::memory_order_release);
         return;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -65,6 +66,21 @@ class HandOff {
     // the window thread from the rest of its messages. May be nested inside a call.
     void ProcessPending();
 
+    // How long the window thread waits for the next request once the queue has run empty:
+    // `idle` at first, `flood` after a wait that a request ended, until one runs out.
+    struct Linger {
+        std::chrono::microseconds idle;
+        std::chrono::microseconds flood;
+    };
+
+    // ProcessPending, and then the requests that arrive while it lingers, for at most `slice`
+    // in all. Under a flood a worker's next request follows within microseconds to a few
+    // hundred of them, and a window thread that went to sleep meanwhile costs a wake-up per
+    // request, which on a busy machine takes longer than the call itself. The worker posts no
+    // wake-up while the window thread waits here; requests still pending when the slice ends
+    // get one.
+    void ProcessPendingFor(Linger linger, std::chrono::microseconds slice);
+
     // Discards every pending request and every later one; for shutdown.
     void Shutdown();
     // Discards the sender's pending request and its later ones until Resume. A request the window
@@ -100,6 +116,10 @@ class HandOff {
     }
 
     Result Submit(Request& request);
+    // Runs the requests pending at the call; returns whether more came meanwhile. With
+    // `lingerAfter`, workers post no wake-up between one call's end and the next call.
+    bool RunQueued(bool lingerAfter);
+    void Wake();
     // Under the lock.
     void Unlink(Request* request);
     void Discard(Request* request);
@@ -109,6 +129,12 @@ class HandOff {
     Request* head_ = nullptr;
     Request* tail_ = nullptr;
     std::size_t count_ = 0;
+    // Mirrors head_ != nullptr, for the window thread's wait outside the lock.
+    std::atomic<bool> queued_{false};
+    // Under the lock: the window thread is waiting in ProcessPendingFor and needs no wake-up.
+    bool windowWaits_ = false;
+    // The window thread's own: its last wait ended with a request.
+    bool flood_ = false;
     uint64_t nextSeq_ = 0;
     bool shutDown_ = false;
 };

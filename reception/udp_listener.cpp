@@ -19,6 +19,7 @@ namespace tarvane {
 namespace {
 
 constexpr int kWaitMs = 1000;
+constexpr int kReadsPerTurn = 64;
 constexpr int kWsaEAddrNotAvail = 10049;
 constexpr int kWsaEInval = 10022;
 
@@ -156,12 +157,17 @@ void UdpListener::Receive() noexcept {
         if (::poll(fds.data(), fds.size(), kWaitMs) <= 0) continue;
         for (size_t i = 0; i < Bindings.size(); ++i) {
             if (stop_) break;
-            if (fds[i].revents & (POLLIN | POLLERR)) ReceiveOne(Bindings[i], buffer);
+            if (!(fds[i].revents & (POLLIN | POLLERR))) continue;
+            // A socket with a backlog is read on without a poll per datagram, a bounded number
+            // of times so that the other sockets get their turn.
+            for (int n = 0; n < kReadsPerTurn && !stop_; ++n) {
+                if (!ReceiveOne(Bindings[i], buffer)) break;
+            }
         }
     }
 }
 
-void UdpListener::ReceiveOne(SocketBinding& binding, char* buffer) noexcept {
+bool UdpListener::ReceiveOne(SocketBinding& binding, char* buffer) noexcept {
     sockaddr_in from{};
     socklen_t fromLength = sizeof from;
     const size_t capacity = static_cast<size_t>(std::max(BufferSize, 0));
@@ -170,7 +176,8 @@ void UdpListener::ReceiveOne(SocketBinding& binding, char* buffer) noexcept {
     // checksum), and a blocked read would never see the stop.
     const ssize_t n = ::recvfrom(binding.Handle, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
-    if (n < 0 || static_cast<size_t>(n) > capacity) return;
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) > capacity) return true;
     try {
         DottedDecimal(from.sin_addr, binding.SenderIP);
         binding.SenderPort = ntohs(from.sin_port);
@@ -187,6 +194,7 @@ void UdpListener::ReceiveOne(SocketBinding& binding, char* buffer) noexcept {
         }
     } catch (...) {
     }
+    return true;
 }
 
 }  // namespace tarvane

@@ -71,7 +71,8 @@ class UdpListener {
 
   private:
     void Receive() noexcept;
-    void ReceiveOne(SocketBinding& binding, char* buffer) noexcept;
+    // Whether a datagram was read (delivered, or dropped as too long).
+    bool ReceiveOne(SocketBinding& binding, char* buffer) noexcept;
     static void CloseSocket(SocketBinding& binding) noexcept;
 
     HandOff& handOff_;

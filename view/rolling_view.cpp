@@ -9,6 +9,7 @@
 #include <QTextDocument>
 #include <QTextLayout>
 #include <algorithm>
+#include <utility>
 
 #include "velmar/errors.h"
 
@@ -91,11 +92,18 @@ RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent) {
     document()->setUndoRedoEnabled(false);
 
     releasePaint_.setSingleShot(true);
-    connect(&releasePaint_, &QTimer::timeout, this,
-            [this] { viewport()->setUpdatesEnabled(true); });
+    connect(&releasePaint_, &QTimer::timeout, this, [this] {
+        ApplyPending();
+        viewport()->setUpdatesEnabled(true);
+    });
 }
 
-int RollingView::RowCount() const {
+int RollingView::RowCount() {
+    ApplyPending();
+    return CountRows();
+}
+
+int RollingView::CountRows() const {
     const QTextDocument* doc = document();
     int rows = 0;
     for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
@@ -135,6 +143,7 @@ bool RollingView::InsertLine(const QString& text) {
 }
 
 void RollingView::AddLine(const QString& text) {
+    ApplyPending();
     HoldPaint();
     const bool whole = InsertLine(text);
     PutCaret(End());
@@ -161,7 +170,31 @@ bool RollingView::RemoveFirstRow() {
     return true;
 }
 
+// Row by row, a leading block goes whole once the blocks after it hold at least the rows that
+// may stay: its last row then still finds one row too many. Counted from the end, the blocks
+// that go need no layout at all, and they go in one edit.
+bool RollingView::RemoveLeadingBlocks() {
+    const int kept = RowsKept();
+    if (kept <= 0) return false;
+    const QTextDocument* doc = document();
+    QTextBlock block = doc->lastBlock();
+    // The row after a final line break is empty and does not count.
+    int rows = block.length() <= 1 ? -1 : 0;
+    for (; block.isValid(); block = block.previous()) {
+        rows += LaidOut(block)->lineCount();
+        if (rows >= kept) break;
+    }
+    if (!block.isValid() || block.position() == 0) return false;
+    QTextCursor range(document());
+    range.setPosition(block.position(), QTextCursor::KeepAnchor);
+    layout_->leadingBlocksGo = true;
+    range.removeSelectedText();
+    layout_->leadingBlocksGo = false;
+    return true;
+}
+
 void RollingView::DeleteFirstRow() {
+    ApplyPending();
     HoldPaint();
     RemoveFirstRow();
     PutCaret(0);
@@ -170,17 +203,18 @@ void RollingView::DeleteFirstRow() {
 int RollingView::TrimRows(bool& removed) {
     const long long fiveH = 5LL * height();
     const long long eightS = 8LL * std::max(1, FontPoints());
-    removed = false;
-    int rows = RowCount();
+    removed = RemoveLeadingBlocks();
+    int rows = CountRows();
     // A view lower than one row cannot meet the rule even when empty.
     while (fiveH < eightS * (rows + 1) && RemoveFirstRow()) {
         removed = true;
-        rows = RowCount();
+        rows = CountRows();
     }
     return rows;
 }
 
 void RollingView::TrimToFit() {
+    ApplyPending();
     HoldPaint();
     bool removed;
     TrimRows(removed);
@@ -188,9 +222,12 @@ void RollingView::TrimToFit() {
 }
 
 void RollingView::ShowLine(const QString& text) {
+    HoldPaint();
+    const bool whole = !text.contains(QChar(u'\0'));
+    if (whole && releasePaint_.isActive()) return Defer(text);
+    ApplyPending();
     // The caret is placed once, where the steps would leave it: every move of it out of sight
     // scrolls the view, which costs more than the rest of the line.
-    HoldPaint();
     if (!InsertLine(text)) {
         PutCaret(End());
         throw velmar::ERichEditError(kInsertionError);
@@ -203,9 +240,89 @@ void RollingView::ShowLine(const QString& text) {
     ensureCursorVisible();
 }
 
+int RollingView::RowsKept() const {
+    const int points = std::max(1, FontPoints());
+    return std::max(0, 5 * height() / (8 * points) - 1);
+}
+
+// Every line takes at least one row, so once more lines wait than rows can stay, the oldest
+// waiting line and all the text before it would be trimmed away whatever their layout.
+void RollingView::Defer(const QString& text) {
+    pending_.append(text);
+    if (pending_.size() > std::max(1, RowsKept())) {
+        pending_.removeFirst();
+        pendingReplaces_ = true;
+    }
+}
+
+void RollingView::ApplyPending() {
+    if (pending_.isEmpty()) return;
+    const QStringList lines = std::exchange(pending_, {});
+    const bool replaces = std::exchange(pendingReplaces_, false);
+    // The text keeps its form: each line followed by a break, or, once it ended without one,
+    // each line preceded by one.
+    const bool afterBreak = document()->lastBlock().length() <= 1;
+    if (replaces) {
+        end_.select(QTextCursor::Document);
+        end_.removeSelectedText();
+    }
+    end_.movePosition(QTextCursor::End);
+    const int start = end_.block().position();
+    QString text = lines.join(u'\n');
+    if (afterBreak)
+        text += u'\n';
+    else if (!document()->isEmpty())
+        text.prepend(u'\n');
+    end_.insertText(text);
+    for (QTextBlock block = end_.block(); block.isValid() && block.position() >= start;
+         block = block.previous())
+        block.layout()->setCacheEnabled(true);
+    bool removed;
+    const int rows = TrimRows(removed);
+    // Once one line has made rows go, the view is full and every later line makes rows go too.
+    removed = removed || replaces;
+    PutCaret(removed ? 0 : End());
+    ReportStatus(QStringLiteral("RichEdit.Lines.Count: ") + QString::number(rows) +
+                 QStringLiteral(" Max Lines: ") + QString::number(Capacity()));
+    ensureCursorVisible();
+}
+
 void RollingView::ShowResizeStatus() {
-    ReportStatus(QStringLiteral("RichEdit.Lines.Count=") + QString::number(RowCount()) +
+    ApplyPending();
+    ReportStatus(QStringLiteral("RichEdit.Lines.Count=") + QString::number(CountRows()) +
                  QStringLiteral(" Max Lines=") + QString::number(Capacity()));
+}
+
+bool RollingView::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::ShortcutOverride:
+        case QEvent::InputMethod:
+            ApplyPending();
+            break;
+        default:
+            break;
+    }
+    return QPlainTextEdit::event(event);
+}
+
+bool RollingView::viewportEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::DragEnter:
+        case QEvent::Drop:
+            ApplyPending();
+            break;
+        default:
+            break;
+    }
+    return QPlainTextEdit::viewportEvent(event);
+}
+
+void RollingView::resizeEvent(QResizeEvent* event) {
+    ApplyPending();
+    QPlainTextEdit::resizeEvent(event);
 }
 
 void RollingView::FocusView() {

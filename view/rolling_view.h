@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QString>
+#include <QStringList>
 #include <QTextCursor>
 #include <QTimer>
 #include <functional>
@@ -30,7 +31,8 @@ class RollingView : public QPlainTextEdit {
     void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
 
     // At the width of the view's last layout: Qt lays out a hidden view when it is shown.
-    int RowCount() const;
+    // Lines waiting for the end of a paint hold are added first.
+    int RowCount();
     int Capacity() const;
     // The font size in whole points, as the capacity rule reckons it.
     int FontPoints() const;
@@ -50,6 +52,12 @@ class RollingView : public QPlainTextEdit {
 
     void ShowResizeStatus();
 
+    // While painting is held, shown lines wait and reach the text together when the hold ends,
+    // or as soon as anything else needs the text: each one's own layout and trimming would be
+    // wasted on rows that are gone before they are painted. The outcome is the same text,
+    // caret, scroll position and status text as line by line.
+    void ApplyPending();
+
     // Focus inside the window only: the window is never raised or activated. Raises
     // velmar::EInvalidOperation while the window is hidden or disabled.
     void FocusView();
@@ -59,14 +67,24 @@ class RollingView : public QPlainTextEdit {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    // The user's edits and a new width apply to the text with every shown line in it.
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     class RowLayout;
 
     void HoldPaint();
+    int CountRows() const;
+    // The rows that may stay: one row's height is always kept spare.
+    int RowsKept() const;
+    void Defer(const QString& text);
+
     // The steps without the caret, which the public operations place.
     bool InsertLine(const QString& text);
     bool RemoveFirstRow();
+    bool RemoveLeadingBlocks();
     int TrimRows(bool& removed);
     int End() const;
     void PutCaret(int position);
@@ -78,6 +96,9 @@ class RollingView : public QPlainTextEdit {
     QTextCursor end_;
     QElapsedTimer sincePaint_;
     QTimer releasePaint_;
+    QStringList pending_;
+    // More lines waited than rows can stay: the text before the waiting lines goes whole.
+    bool pendingReplaces_ = false;
 };
 
 }  // namespace tarvane

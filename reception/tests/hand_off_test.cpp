@@ -160,6 +160,80 @@ TEST_F(ManualHandOff, CancelDiscardsOnlyThatSendersRequestsUntilResumed) {
     EXPECT_EQ(ran, (std::vector<std::string>{"other", "resumed"}));
 }
 
+// A worker that delivers `count` calls back to back, as the listener does under a flood; each
+// call takes `work`.
+std::thread Flood(HandOff& handOff, int count, std::vector<int>& ran,
+                  std::chrono::microseconds work = {}) {
+    return std::thread([&handOff, count, &ran, work] {
+        for (int i = 0; i < count; ++i)
+            handOff.Deliver([&ran, i, work] {
+                if (work.count() > 0) std::this_thread::sleep_for(work);
+                ran.push_back(i);
+            });
+    });
+}
+
+TEST_F(ManualHandOff, LingeringTakesAFloodWithoutWakeUps) {
+    std::vector<int> ran;
+    std::thread worker = Flood(handOff, 200, ran);
+    AwaitTrue([&] { return wakes > 0; });
+    const int wakesBefore = wakes;
+    // A generous linger: the worker's next request always comes within it, even under a
+    // sanitizer.
+    while (ran.size() < 200)
+        handOff.ProcessPendingFor({std::chrono::milliseconds(50), std::chrono::milliseconds(50)},
+                                  std::chrono::seconds(10));
+    worker.join();
+    ASSERT_EQ(ran.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(ran[size_t(i)], i);
+    // Each pass that ran out of linger in between (a slow machine) allows one; a pass that takes
+    // the flood whole leaves the worker nothing to wake it for.
+    EXPECT_LE(wakes - wakesBefore, 2);
+}
+
+TEST_F(ManualHandOff, LingeringEndsWithTheSliceAndLeavesAWakeUpForTheRest) {
+    std::vector<int> ran;
+    std::thread worker = Flood(handOff, 200, ran, std::chrono::microseconds(200));
+    AwaitTrue([&] { return handOff.PendingCount() > 0; });
+    handOff.ProcessPendingFor({std::chrono::milliseconds(50), std::chrono::milliseconds(50)},
+                              std::chrono::milliseconds(2));
+    // The slice ended with the worker's next request queued or on its way: one wake-up, from
+    // the window thread or from the worker, is owed for it, and none was posted during the
+    // slice.
+    const size_t afterSlice = ran.size();
+    EXPECT_LT(afterSlice, 200u);
+    AwaitTrue([&] { return handOff.PendingCount() > 0; });
+    EXPECT_EQ(wakes, 2);
+    while (ran.size() < 200) {
+        AwaitTrue([&] { return handOff.PendingCount() > 0; });
+        handOff.ProcessPending();
+    }
+    worker.join();
+    EXPECT_GT(ran.size(), afterSlice);
+}
+
+TEST_F(ManualHandOff, AnIdleLingerReturnsAndTheNextRequestWakesAgain) {
+    const auto start = std::chrono::steady_clock::now();
+    handOff.ProcessPendingFor({std::chrono::microseconds(100), std::chrono::milliseconds(1)},
+                              std::chrono::seconds(10));
+    // An empty queue is left at once: no linger without a request before it.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    HandOff::Result result;
+    std::thread worker = Worker([] {}, result);
+    AwaitTrue([&] { return handOff.PendingCount() > 0; });
+    EXPECT_EQ(wakes, 1);
+    handOff.ProcessPendingFor({std::chrono::microseconds(100), std::chrono::milliseconds(1)},
+                              std::chrono::seconds(10));
+    worker.join();
+    EXPECT_EQ(result.outcome, Outcome::Done);
+    // The linger after it ran out with nothing: a later request must wake the thread again.
+    std::thread second = Worker([] {}, result);
+    AwaitTrue([&] { return wakes == 2; });
+    handOff.ProcessPending();
+    second.join();
+    EXPECT_EQ(result.outcome, Outcome::Done);
+}
+
 TEST(HandOffLoop, NestedLoopInsideACallTakesOtherRequests) {
     testing::WindowLoop loop;
     std::vector<std::string> ran;

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QStringList>
 #include <QTextBlock>
 #include <memory>
 #include <string>
@@ -304,6 +306,108 @@ TEST_F(RollingViewTest, PaintingResumesAfterABurst) {
     while (!view_->viewport()->updatesEnabled() && waited.elapsed() < 10000)
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     EXPECT_TRUE(view_->viewport()->updatesEnabled());
+}
+
+// A second view beside the fixture's, shown one line at a time, against which lines shown in a
+// paint hold (as under a flood) must end the same: text, caret, rows and status.
+class HeldLinesTest : public RollingViewTest {
+  protected:
+    void SetUp() override {
+        RollingViewTest::SetUp();
+        twin_ = new RollingView(window_.get());
+        twin_->SetStatusSink([this](const QString& text) { twinStatus_ = text; });
+        twin_->setGeometry(0, 0, 785, 399);
+        twin_->show();
+        QApplication::processEvents();
+    }
+
+    void SetBothSizes(int width, int height) {
+        SetSize(width, height);
+        twin_->setGeometry(0, 0, width, height);
+    }
+
+    // The fixture's view takes the lines within a paint hold; the twin one by one.
+    void Show(const QStringList& lines) {
+        view_->viewport()->repaint();
+        for (const QString& line : lines) view_->ShowLine(line);
+        for (const QString& line : lines) {
+            twin_->ShowLine(line);
+            twin_->ApplyPending();
+        }
+    }
+
+    void ExpectSameOutcome(const char* what) {
+        view_->ApplyPending();
+        EXPECT_EQ(Text(), twin_->toPlainText()) << what;
+        EXPECT_EQ(Caret(), twin_->textCursor().position()) << what;
+        EXPECT_EQ(view_->RowCount(), twin_->RowCount()) << what;
+        EXPECT_EQ(status_, twinStatus_) << what;
+    }
+
+    static QStringList Numbered(int count, int wordsEvery = 7) {
+        QStringList lines;
+        for (int i = 0; i < count; ++i)
+            lines << QStringLiteral("message %1 ").arg(i) +
+                         QStringLiteral("word ").repeated(i % wordsEvery * 9);
+        return lines;
+    }
+
+    RollingView* twin_ = nullptr;
+    QString twinStatus_;
+};
+
+TEST_F(HeldLinesTest, EndAsLineByLine) {
+    Show(Numbered(5, 1));
+    ExpectSameOutcome("lines that fit");
+    EXPECT_EQ(Caret(), End());
+
+    Show(Numbered(300));
+    ExpectSameOutcome("more lines than rows, some wrapping into several rows");
+    EXPECT_EQ(Caret(), 0);
+    EXPECT_LE(view_->RowCount(), 30);
+
+    Show(Numbered(3, 1));
+    ExpectSameOutcome("a few more into a full view");
+
+    SetBothSizes(300, 120);
+    Show(Numbered(40));
+    ExpectSameOutcome("a narrow, low view");
+
+    SetBothSizes(785, 25);
+    Show(Numbered(10, 1));
+    ExpectSameOutcome("a view that keeps no row");
+    EXPECT_TRUE(view_->document()->isEmpty());
+}
+
+TEST_F(HeldLinesTest, KeepTheFormOfATextThatEndsWithoutABreak) {
+    for (RollingView* view : {view_, twin_})
+        EXPECT_THROW(view->AddLine(std::string_view("cut\0off", 7)), velmar::ERichEditError);
+    Show(Numbered(4, 1));
+    ExpectSameOutcome("a few lines");
+    EXPECT_EQ(Text(), QStringLiteral("cut\nmessage 0 \nmessage 1 \nmessage 2 \nmessage 3 "));
+    Show(Numbered(100));
+    ExpectSameOutcome("the text replaced whole");
+}
+
+TEST_F(HeldLinesTest, ReachTheTextBeforeAnythingElseTouchesIt) {
+    view_->viewport()->repaint();
+    view_->ShowLine(QStringLiteral("first"));
+    view_->ShowLine(QStringLiteral("second"));
+    // A line with a NUL fails at once, after the lines before it.
+    EXPECT_THROW(view_->ShowLine(std::string_view("th\0ird", 6)), velmar::ERichEditError);
+    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth"));
+
+    view_->viewport()->repaint();
+    view_->ShowLine(QStringLiteral("fourth"));
+    // The user types at the caret, which the line left at the end.
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QApplication::sendEvent(view_, &key);
+    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth\nfourthx"));
+
+    view_->viewport()->repaint();
+    view_->ShowLine(QStringLiteral("fifth"));
+    view_->AddLine(QStringLiteral("reply"));
+    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth\nfourthx\nfifth\nreply"));
 }
 
 TEST(ViewTextFromBytes, ShowsUtf8AsUtf8AndTheRestAsLatin1) {
