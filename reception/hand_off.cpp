@@ -11,10 +11,16 @@ namespace {
 // under a flood both would be paid for every datagram.
 constexpr std::chrono::microseconds kSpin(200);
 
-void CpuRelax() {
+// Spins until `done` holds or `until` has passed; returns `done` as last seen.
+template <typename F>
+bool SpinUntil(F done, std::chrono::steady_clock::time_point until) {
+    for (unsigned i = 1;; ++i) {
+        if (done()) return true;
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
+        __builtin_ia32_pause();
 #endif
+        if (i % 8 == 0 && std::chrono::steady_clock::now() >= until) return done();
+    }
 }
 }  // namespace
 
@@ -55,12 +61,8 @@ HandOff::Result HandOff::Submit(Request& request) {
             lock.unlock();
         }
     }
-    // Blocking costs this thread a wake-up of tens of microseconds: spin first.
-    const auto until = std::chrono::steady_clock::now() + kSpin;
-    for (unsigned i = 1; request.state.load(std::memory_order_acquire) != State::Finished; ++i) {
-        CpuRelax();
-        if (i % 8 == 0 && std::chrono::steady_clock::now() >= until) break;
-    }
+    SpinUntil([&] { return request.state.load(std::memory_order_acquire) == State::Finished; },
+              std::chrono::steady_clock::now() + kSpin);
     // Taken even after the spin saw the end: the window thread may still be signalling this
     // request under the lock, and the request dies when this returns.
     lock.lock();
@@ -130,12 +132,8 @@ void HandOff::ProcessPendingFor(Linger linger, std::chrono::microseconds slice) 
             if (head_) continue;
             windowWaits_ = true;
         }
-        const auto until = std::min(now + (flood_ ? linger.flood : linger.idle), end);
-        for (unsigned i = 1; !queued_.load(std::memory_order_acquire); ++i) {
-            CpuRelax();
-            if (i % 8 == 0 && Clock::now() >= until) break;
-        }
-        flood_ = queued_.load(std::memory_order_acquire);
+        flood_ = SpinUntil([this] { return queued_.load(std::memory_order_acquire); },
+                           std::min(now + (flood_ ? linger.flood : linger.idle), end));
         if (!flood_) break;
     }
     bool more;

@@ -15,8 +15,9 @@ namespace tarvane {
 
 // Hands calls from worker threads to the window thread and blocks each worker until its call
 // has run there. Requests wait in one queue under one lock; the window thread is woken once
-// whenever the queue goes from empty to non-empty and then runs ProcessPending, from its main
-// loop and from every nested loop alike.
+// whenever the queue goes from empty to non-empty while it is not lingering for requests in
+// ProcessPendingFor, and then runs ProcessPending or ProcessPendingFor, from its main loop and
+// from every nested loop alike.
 //
 // The hand-off must outlive every worker that delivers through it.
 class HandOff {

@@ -232,18 +232,20 @@ void RollingView::ShowLine(const QString& text) {
         PutCaret(End());
         throw velmar::ERichEditError(kInsertionError);
     }
-    bool removed;
-    const int rows = TrimRows(removed);
-    PutCaret(removed ? 0 : End());
+    FinishShow(false);
+}
+
+// The steps of ShowLine after the insertion; `removed` when rows went before them.
+void RollingView::FinishShow(bool removed) {
+    bool trimmed;
+    const int rows = TrimRows(trimmed);
+    PutCaret(removed || trimmed ? 0 : End());
     ReportStatus(QStringLiteral("RichEdit.Lines.Count: ") + QString::number(rows) +
                  QStringLiteral(" Max Lines: ") + QString::number(Capacity()));
     ensureCursorVisible();
 }
 
-int RollingView::RowsKept() const {
-    const int points = std::max(1, FontPoints());
-    return std::max(0, 5 * height() / (8 * points) - 1);
-}
+int RollingView::RowsKept() const { return std::max(0, Capacity() - 1); }
 
 // Every line takes at least one row, so once more lines wait than rows can stay, the oldest
 // waiting line and all the text before it would be trimmed away whatever their layout.
@@ -255,36 +257,16 @@ void RollingView::Defer(const QString& text) {
     }
 }
 
+// The held lines go in as one insertion. The text before them stays until the trimming, which
+// takes it whole, unlaid, once the held lines fill the rows that may stay.
 void RollingView::ApplyPending() {
     if (pending_.isEmpty()) return;
     const QStringList lines = std::exchange(pending_, {});
     const bool replaces = std::exchange(pendingReplaces_, false);
-    // The text keeps its form: each line followed by a break, or, once it ended without one,
-    // each line preceded by one.
-    const bool afterBreak = document()->lastBlock().length() <= 1;
-    if (replaces) {
-        end_.select(QTextCursor::Document);
-        end_.removeSelectedText();
-    }
-    end_.movePosition(QTextCursor::End);
-    const int start = end_.block().position();
-    QString text = lines.join(u'\n');
-    if (afterBreak)
-        text += u'\n';
-    else if (!document()->isEmpty())
-        text.prepend(u'\n');
-    end_.insertText(text);
-    for (QTextBlock block = end_.block(); block.isValid() && block.position() >= start;
-         block = block.previous())
-        block.layout()->setCacheEnabled(true);
-    bool removed;
-    const int rows = TrimRows(removed);
+    // Held lines hold no NUL, so the insertion is whole.
+    InsertLine(lines.join(u'\n'));
     // Once one line has made rows go, the view is full and every later line makes rows go too.
-    removed = removed || replaces;
-    PutCaret(removed ? 0 : End());
-    ReportStatus(QStringLiteral("RichEdit.Lines.Count: ") + QString::number(rows) +
-                 QStringLiteral(" Max Lines: ") + QString::number(Capacity()));
-    ensureCursorVisible();
+    FinishShow(replaces);
 }
 
 void RollingView::ShowResizeStatus() {
@@ -293,30 +275,31 @@ void RollingView::ShowResizeStatus() {
                  QStringLiteral(" Max Lines=") + QString::number(Capacity()));
 }
 
-bool RollingView::event(QEvent* event) {
-    switch (event->type()) {
+namespace {
+// Input that edits the text or places the caret, on the view or on its viewport.
+bool ReachesTheText(QEvent::Type type) {
+    switch (type) {
         case QEvent::KeyPress:
         case QEvent::ShortcutOverride:
         case QEvent::InputMethod:
-            ApplyPending();
-            break;
-        default:
-            break;
-    }
-    return QPlainTextEdit::event(event);
-}
-
-bool RollingView::viewportEvent(QEvent* event) {
-    switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonDblClick:
         case QEvent::DragEnter:
         case QEvent::Drop:
-            ApplyPending();
-            break;
+            return true;
         default:
-            break;
+            return false;
     }
+}
+}  // namespace
+
+bool RollingView::event(QEvent* event) {
+    if (ReachesTheText(event->type())) ApplyPending();
+    return QPlainTextEdit::event(event);
+}
+
+bool RollingView::viewportEvent(QEvent* event) {
+    if (ReachesTheText(event->type())) ApplyPending();
     return QPlainTextEdit::viewportEvent(event);
 }
 

@@ -80,6 +80,7 @@ class RollingView : public QPlainTextEdit {
     // The rows that may stay: one row's height is always kept spare.
     int RowsKept() const;
     void Defer(const QString& text);
+    void FinishShow(bool removed);
 
     // The steps without the caret, which the public operations place.
     bool InsertLine(const QString& text);
