@@ -38,7 +38,7 @@ class DatagramRoad : public ::testing::Test {
         for (const char* address : {"10.1.1.1", "10.1.1.2", "10.1.1.3", "10.1.1.4"})
             AddLoopbackAddress(address);
         program.emplace(dir, OffscreenEnvironment(dir));
-        ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadWholeFile(dir.OutputFile());
+        ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadFile(dir.OutputFile());
         capture.Take(0, 0ms);
     }
 
@@ -89,20 +89,20 @@ TEST_F(DatagramRoad, RsyslogdForwardingOverUdp) {
     if (!HaveProgram("rsyslogd")) GTEST_SKIP() << "rsyslogd not installed";
     const auto root = dir.Root();
     const auto socketPath = root / "log.sock";
-    WriteWholeFile(root / "rsyslog.conf",
-                   "global(workDirectory=\"" + root.string() +
-                       "\")\n"
-                       "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
-                       "input(type=\"imuxsock\" Socket=\"" +
-                       socketPath.string() +
-                       "\")\n"
-                       "local3.* action(type=\"omfwd\" target=\"127.0.0.1\" port=\"514\" "
-                       "protocol=\"udp\" address=\"10.1.1.3\")\n");
+    WriteFile(root / "rsyslog.conf",
+              "global(workDirectory=\"" + root.string() +
+                  "\")\n"
+                  "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+                  "input(type=\"imuxsock\" Socket=\"" +
+                  socketPath.string() +
+                  "\")\n"
+                  "local3.* action(type=\"omfwd\" target=\"127.0.0.1\" port=\"514\" "
+                  "protocol=\"udp\" address=\"10.1.1.3\")\n");
     Process rsyslogd({"/usr/sbin/rsyslogd", "-n", "-f", (root / "rsyslog.conf").string(), "-i",
                       (root / "rsyslog.pid").string()},
                      {"PATH=/usr/bin:/bin"}, root, root / "rsyslog.txt");
     ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(socketPath); }, 10s))
-        << ReadWholeFile(root / "rsyslog.txt");
+        << ReadFile(root / "rsyslog.txt");
 
     Expect({"logger", "-u", socketPath.string(), "-p", "local3.warning", "-t", "fwd", "one"}, 4,
            "fwd: one");

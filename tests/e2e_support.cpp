@@ -44,19 +44,6 @@ bool WaitUntil(const std::function<bool()>& condition, Duration limit) {
     }
 }
 
-std::string ReadWholeFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteWholeFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
-}
-
 namespace {
 
 fs::path MakeTempDir() {
@@ -113,7 +100,7 @@ std::vector<fs::path> ProgramDir::FilesMatching(const std::string& regex) const 
 std::vector<std::string> ProgramDir::DailyLines() const {
     std::vector<std::string> lines;
     for (const auto& file : FilesMatching(R"(Tarvane-\d{8}\.TXT)")) {
-        const std::string text = ReadWholeFile(file);
+        const std::string text = ReadFile(file);
         size_t start = 0;
         // Only lines completed by their CR LF count; a line being appended is not there yet.
         for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)

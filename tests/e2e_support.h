@@ -12,16 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "logfiles/tests/temp_dir.h"
+
 namespace tarvane::e2e {
+
+using testing::ReadFile;
+using testing::WriteFile;
 
 using namespace std::chrono_literals;
 using Duration = std::chrono::milliseconds;
 
 // Polls the condition every 20 ms until it holds or the time is up; true when it held.
 bool WaitUntil(const std::function<bool()>& condition, Duration limit);
-
-std::string ReadWholeFile(const std::filesystem::path& path);
-void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes);
 
 // A temporary directory holding a copy of the built program in prog/ and its output beside,
 // removed with everything in it at the end.

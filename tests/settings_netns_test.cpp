@@ -40,7 +40,7 @@ class SettingsFileTest : public ::testing::Test {
     }
     void Start() {
         program.emplace(dir, OffscreenEnvironment(dir));
-        ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadWholeFile(dir.OutputFile());
+        ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadFile(dir.OutputFile());
     }
     ProgramDir dir;
     std::optional<Tarvane> program;
@@ -50,7 +50,7 @@ TEST_F(SettingsFileTest, EmptyDirectoryGetsTheFileOfDefaults) {
     Start();
     const auto settings = dir.Dir() / "Tarvane.xml";
     EXPECT_EQ(std::filesystem::file_size(settings), 171u);
-    EXPECT_EQ(ReadWholeFile(settings), kDefaults);
+    EXPECT_EQ(ReadFile(settings), kDefaults);
     // The defaults are in force too: severity 7 is shown.
     SendDatagram("10.1.1.1", "<15>debug");
     EXPECT_EQ(WithoutTimeStamps(dir.WaitForDailyLines(1)),
@@ -86,9 +86,9 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramDir own;
-        WriteWholeFile(own.Dir() / "Tarvane.xml", c.settings);
+        WriteFile(own.Dir() / "Tarvane.xml", c.settings);
         Tarvane running(own, OffscreenEnvironment(own));
-        ASSERT_TRUE(running.WaitUntilReady(own)) << ReadWholeFile(own.OutputFile());
+        ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
         for (const auto& [source, bytes] : c.sent) SendDatagram(source, bytes);
         const std::string& last = c.written.back();
         ASSERT_TRUE(WaitUntil(
@@ -98,13 +98,13 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
             },
             10s));
         EXPECT_EQ(WithoutTimeStamps(own.DailyLines()), c.written);
-        EXPECT_EQ(ReadWholeFile(own.Dir() / "Tarvane.xml"), c.settings);
+        EXPECT_EQ(ReadFile(own.Dir() / "Tarvane.xml"), c.settings);
     }
 }
 
 TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>6</Severity>\r\n";
-    WriteWholeFile(dir.Dir() / "Tarvane.xml", broken);
+    WriteFile(dir.Dir() / "Tarvane.xml", broken);
     Start();
     for (const char* text : {"<8>x", "<9>x", "plain", "<15>x", "<-1>x", "<8>end"})
         SendDatagram("10.1.1.1", text);
@@ -114,9 +114,9 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
 
     const auto reports = dir.FilesMatching(R"(EXCEPTION-\d{17}\.XML)");
     ASSERT_EQ(reports.size(), 1u);
-    const std::string report = ReadWholeFile(reports[0]);
+    const std::string report = ReadFile(reports[0]);
     EXPECT_NE(report.find("<Function>Lib.GetSettings</Function>"), std::string::npos) << report;
-    EXPECT_EQ(ReadWholeFile(dir.Dir() / "Tarvane.xml"), broken);
+    EXPECT_EQ(ReadFile(dir.Dir() / "Tarvane.xml"), broken);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
 
     Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
     const auto box = display->WaitForWindow("^Application Error$");
-    ASSERT_TRUE(box) << ReadWholeFile(dir.OutputFile());
+    ASSERT_TRUE(box) << ReadFile(dir.OutputFile());
     EXPECT_TRUE(display->FindWindows(kMainWindow).empty());
     display->Screenshot(kScreenshots / "startup-error.png");
     EXPECT_FALSE(program.Proc().WaitForExit(300ms)) << "ended before the box was closed";
@@ -67,7 +67,7 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
 TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
     Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
     const auto window = display->WaitForWindow(kMainWindow);
-    ASSERT_TRUE(window) << ReadWholeFile(dir.OutputFile());
+    ASSERT_TRUE(window) << ReadFile(dir.OutputFile());
     ASSERT_TRUE(program.WaitUntilReady(dir));
     // No window manager: the window's own geometry is its outer size; centred on 1280 x 1024.
     EXPECT_EQ(display->Geometry(*window), "805x499");
@@ -100,7 +100,7 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
 TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
     const auto window = display->WaitForWindow(kMainWindow);
-    ASSERT_TRUE(window) << ReadWholeFile(dir.OutputFile());
+    ASSERT_TRUE(window) << ReadFile(dir.OutputFile());
     ASSERT_TRUE(program.WaitUntilReady(dir));
     SendDatagram("127.0.0.1", "<14>before");
     ASSERT_TRUE(WaitForLastLine("[6] 127.0.0.1 <14>before"));
@@ -115,9 +115,8 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     EXPECT_TRUE(display->WaitForNoWindow("^Severity$"));
     const auto settings = dir.Dir() / "Tarvane.xml";
     EXPECT_TRUE(WaitUntil(
-        [&] { return ReadWholeFile(settings).find("<Severity>5</Severity>") != std::string::npos; },
-        5s))
-        << ReadWholeFile(settings);
+        [&] { return ReadFile(settings).find("<Severity>5</Severity>") != std::string::npos; }, 5s))
+        << ReadFile(settings);
 
     SendDatagram("127.0.0.1", "<14>x");
     SendDatagram("127.0.0.1", "<13>x");

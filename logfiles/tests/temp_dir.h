@@ -6,13 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 namespace tarvane::testing {
 
 // A fresh directory per test, made the working directory while the test runs.
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "tarvane-XXXXXX").string();
         path_ = ::mkdtemp(tmpl.data());
@@ -27,7 +28,7 @@ public:
     }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
     std::filesystem::path old_;
 };
@@ -37,8 +38,11 @@ inline std::string ReadFile(const std::filesystem::path& p) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Raises when the bytes did not all reach the file, so a test never runs on a short one.
 inline void WriteFile(const std::filesystem::path& p, const std::string& bytes) {
-    std::ofstream(p, std::ios::binary) << bytes;
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out.flush()) throw std::runtime_error("cannot write " + p.string());
 }
 
 }  // namespace tarvane::testing
