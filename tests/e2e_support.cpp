@@ -387,8 +387,10 @@ VirtualDisplay::VirtualDisplay() : root_(MakeTempDir()) {
         const std::string suffix = std::to_string(number);
         if (fs::exists("/tmp/.X" + suffix + "-lock") || fs::exists("/tmp/.X11-unix/X" + suffix))
             continue;
+        // -noreset: a server that resets when its last client leaves (the readiness probe)
+        // refuses the program's connection while it does.
         server_.emplace(std::vector<std::string>{"/usr/bin/Xvfb", ":" + suffix, "-screen", "0",
-                                                 "1280x1024x24", "-nolisten", "tcp"},
+                                                 "1280x1024x24", "-nolisten", "tcp", "-noreset"},
                         std::vector<std::string>{"PATH=/usr/bin:/bin"}, root_, root_ / "xvfb.txt");
         name_ = ":" + suffix;
         if (WaitUntil(
