@@ -124,6 +124,9 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
 
     IdUDPClient = std::make_unique<UdpClient>();
 
+    // Before the listener starts its receive thread, which takes this thread's core with it:
+    // the two take turns for every datagram.
+    KeepToCurrentCore();
     pump_ = std::make_unique<HandOffPump>();
     HandOffPump* pump = pump_.get();
     handOff_ = std::make_unique<HandOff>(

@@ -1,28 +1,12 @@
 #include "hand_off.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <chrono>
 #include <utility>
 
 namespace tarvane {
-
-namespace {
-// How long a worker spins for its call's end before it blocks. Waking the window thread takes
-// up to a hundred microseconds on a busy machine, and a worker that blocks costs as much again:
-// under a flood both would be paid for every datagram.
-constexpr std::chrono::microseconds kSpin(200);
-
-// Spins until `done` holds or `until` has passed; returns `done` as last seen.
-template <typename F>
-bool SpinUntil(F done, std::chrono::steady_clock::time_point until) {
-    for (unsigned i = 1;; ++i) {
-        if (done()) return true;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-        if (i % 8 == 0 && std::chrono::steady_clock::now() >= until) return done();
-    }
-}
-}  // namespace
 
 HandOff::HandOff(std::function<void()> wake) : wake_(std::move(wake)) {}
 
@@ -40,10 +24,11 @@ HandOff::Result HandOff::Submit(Request& request) {
     }
     tail_ = &request;
     ++count_;
-    queued_.store(true, std::memory_order_release);
-    const bool wake = wasEmpty && !windowWaits_;
+    const bool lingering = windowWaits_;
     lock.unlock();
-    if (wake && wake_) {
+    if (lingering) {
+        arrived_.notify_one();
+    } else if (wasEmpty && wake_) {
         bool woken = true;
         try {
             wake_();
@@ -61,12 +46,8 @@ HandOff::Result HandOff::Submit(Request& request) {
             lock.unlock();
         }
     }
-    SpinUntil([&] { return request.state.load(std::memory_order_acquire) == State::Finished; },
-              std::chrono::steady_clock::now() + kSpin);
-    // Taken even after the spin saw the end: the window thread may still be signalling this
-    // request under the lock, and the request dies when this returns.
     lock.lock();
-    request.signal.wait(lock, [&] { return request.state == State::Finished; });
+    finished_.wait(lock, [&] { return request.state == State::Finished; });
     return {request.outcome, std::move(request.error)};
 }
 
@@ -92,13 +73,14 @@ bool HandOff::RunQueued(bool lingerAfter) {
         lock.lock();
         request->outcome = outcome;
         request->error = std::move(error);
+        // The request may die as soon as its worker sees this, even before the notification.
         request->state = State::Finished;
         // Set with the end of the call, so that the worker's next request, which may follow at
         // once, finds the window thread waiting for it.
         windowWaits_ = lingerAfter;
-        // Under the lock: the worker may return, and its request die, as soon as it sees the
-        // state.
-        request->signal.notify_one();
+        lock.unlock();
+        finished_.notify_all();
+        lock.lock();
     }
     return head_ != nullptr;
 }
@@ -127,13 +109,12 @@ void HandOff::ProcessPendingFor(Linger linger, std::chrono::microseconds slice) 
         }
         const auto now = Clock::now();
         if (now >= end) break;
-        {
-            std::lock_guard lock(mutex_);
-            if (head_) continue;
-            windowWaits_ = true;
-        }
-        flood_ = SpinUntil([this] { return queued_.load(std::memory_order_acquire); },
-                           std::min(now + (flood_ ? linger.flood : linger.idle), end));
+        std::unique_lock lock(mutex_);
+        if (head_) continue;
+        windowWaits_ = true;
+        flood_ =
+            arrived_.wait_until(lock, std::min(now + (flood_ ? linger.flood : linger.idle), end),
+                                [this] { return head_ != nullptr; });
         if (!flood_) break;
     }
     bool more;
@@ -180,7 +161,6 @@ void HandOff::Unlink(Request* request) {
         if (tail_ == r) tail_ = previous;
         r->next = nullptr;
         --count_;
-        queued_.store(head_ != nullptr, std::memory_order_release);
         return;
     }
 }
@@ -189,7 +169,16 @@ void HandOff::Discard(Request* request) {
     Unlink(request);
     request->outcome = Outcome::Discarded;
     request->state = State::Finished;
-    request->signal.notify_one();
+    finished_.notify_all();
+}
+
+bool KeepToCurrentCore() {
+    const int core = sched_getcpu();
+    if (core < 0) return false;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(core, &set);
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
 }
 
 }  // namespace tarvane

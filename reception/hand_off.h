@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -75,11 +74,10 @@ class HandOff {
     };
 
     // ProcessPending, and then the requests that arrive while it lingers, for at most `slice`
-    // in all. Under a flood a worker's next request follows within microseconds to a few
-    // hundred of them, and a window thread that went to sleep meanwhile costs a wake-up per
-    // request, which on a busy machine takes longer than the call itself. The worker posts no
-    // wake-up while the window thread waits here; requests still pending when the slice ends
-    // get one.
+    // in all. Under a flood a worker's next request follows within microseconds, and a window
+    // thread that went back to its event loop meanwhile costs a posted wake-up and a loop pass
+    // per request. The window thread sleeps on the queue here; the worker posts no wake-up
+    // while it does, and requests still pending when the slice ends get one.
     void ProcessPendingFor(Linger linger, std::chrono::microseconds slice);
 
     // Discards every pending request and every later one; for shutdown.
@@ -99,11 +97,9 @@ class HandOff {
         Sender* sender = nullptr;
         uint64_t seq = 0;
         Request* next = nullptr;
-        // Written under the lock; read without it while the worker spins.
-        std::atomic<State> state{State::Queued};
+        State state = State::Queued;
         Outcome outcome = Outcome::Discarded;
         std::exception_ptr error;
-        std::condition_variable signal;
     };
 
     template <typename F>
@@ -130,8 +126,12 @@ class HandOff {
     Request* head_ = nullptr;
     Request* tail_ = nullptr;
     std::size_t count_ = 0;
-    // Mirrors head_ != nullptr, for the window thread's wait outside the lock.
-    std::atomic<bool> queued_{false};
+    // Workers wait here for their request's end, and the lingering window thread for the next
+    // request. A call's end and a request's arrival notify after the lock is released: a thread
+    // woken while the notifier still holds it would only block on the lock again, on one core
+    // two more switches.
+    std::condition_variable finished_;
+    std::condition_variable arrived_;
     // Under the lock: the window thread is waiting in ProcessPendingFor and needs no wake-up.
     bool windowWaits_ = false;
     // The window thread's own: its last wait ended with a request.
@@ -139,5 +139,12 @@ class HandOff {
     uint64_t nextSeq_ = 0;
     bool shutDown_ = false;
 };
+
+// Keeps the calling thread, and every thread it starts from then on, on the core it runs on now.
+// A worker and the window thread take turns through a hand-off and never run at once: on one
+// core a turn is a context switch, across two it is a wake-up of the other core, which on a
+// virtual machine with an idle core costs several times the call. Returns false where the
+// system refuses; the hand-off works either way.
+bool KeepToCurrentCore();
 
 }  // namespace tarvane

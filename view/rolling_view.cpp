@@ -95,6 +95,11 @@ RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent) {
     connect(&releasePaint_, &QTimer::timeout, this, [this] {
         ApplyPending();
         viewport()->setUpdatesEnabled(true);
+        // Painted now, not once the window thread's other work lets the paint event through:
+        // until then the hold could not start again, and every line would go in on its own.
+        // A view that cannot be painted now (minimised) counts the release as its paint.
+        viewport()->repaint();
+        sincePaint_.start();
     });
 }
 

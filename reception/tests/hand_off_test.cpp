@@ -1,6 +1,8 @@
 #include "reception/hand_off.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -232,6 +234,20 @@ TEST_F(ManualHandOff, AnIdleLingerReturnsAndTheNextRequestWakesAgain) {
     handOff.ProcessPending();
     second.join();
     EXPECT_EQ(result.outcome, Outcome::Done);
+}
+
+TEST(KeepToCurrentCore, HoldsTheThreadAndTheThreadsItStartsLaterToOneCore) {
+    std::thread([] {
+        ASSERT_TRUE(KeepToCurrentCore());
+        cpu_set_t own, started;
+        ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof own, &own), 0);
+        EXPECT_EQ(CPU_COUNT(&own), 1);
+        EXPECT_TRUE(CPU_ISSET(sched_getcpu(), &own));
+        std::thread([&started] {
+            pthread_getaffinity_np(pthread_self(), sizeof started, &started);
+        }).join();
+        EXPECT_TRUE(CPU_EQUAL(&own, &started));
+    }).join();
 }
 
 TEST(HandOffLoop, NestedLoopInsideACallTakesOtherRequests) {

@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QStringList>
 #include <QTextBlock>
+#include <QThread>
+#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -408,6 +410,25 @@ TEST_F(HeldLinesTest, ReachTheTextBeforeAnythingElseTouchesIt) {
     view_->ShowLine(QStringLiteral("fifth"));
     view_->AddLine(QStringLiteral("reply"));
     EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth\nfourthx\nfifth\nreply"));
+}
+
+TEST_F(HeldLinesTest, AreHeldAgainRightAfterTheirRelease) {
+    view_->viewport()->repaint();
+    view_->ShowLine(QStringLiteral("first"));
+    EXPECT_EQ(Text(), QString()) << "held until the paint interval ends";
+    // Both timers are due when the loop next looks: the release runs first, then this line,
+    // before anything else the loop would do after the release.
+    QString atRelease;
+    QTimer::singleShot(30, view_, [&] {
+        atRelease = Text();
+        view_->ShowLine(QStringLiteral("second"));
+        atRelease += QStringLiteral("|") + Text();
+    });
+    QThread::msleep(60);
+    QApplication::processEvents();
+    EXPECT_EQ(atRelease, QStringLiteral("first\n|first\n"));
+    view_->ApplyPending();
+    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\n"));
 }
 
 TEST(ViewTextFromBytes, ShowsUtf8AsUtf8AndTheRestAsLatin1) {
