@@ -1,5 +1,6 @@
 // Datagrams per second through the hand-off alone, and through a loopback socket, the listener
-// and the hand-off, with an event that only counts.
+// and the hand-off, with an event that only counts; with the worker and the window thread on
+// one core, as the program keeps them, and free to run on any.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "reception/hand_off.h"
@@ -65,32 +67,53 @@ class Loop {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-void BenchHandOff(int count) {
-    Loop loop;
+// Runs `setUp` on a thread kept to one core when `oneCore`, so that the threads it starts share
+// that core, and on a free thread otherwise.
+template <typename F>
+void StartThreads(bool oneCore, F setUp) {
+    std::thread([&] {
+        if (oneCore && !tarvane::KeepToCurrentCore()) std::fprintf(stderr, "core not kept\n");
+        setUp();
+    }).join();
+}
+
+const char* Placement(bool oneCore) { return oneCore ? "one core:  " : "any core:  "; }
+
+void BenchHandOff(int count, bool oneCore) {
+    std::optional<Loop> loop;
     long sum = 0;
-    const auto start = Clock::now();
-    for (int i = 0; i < count; ++i) loop.handOff.Deliver([&] { sum += i; });
-    const double s = Seconds(Clock::now() - start);
-    std::printf("hand-off alone:            %9.0f calls/s (%d calls, %.3f s)\n", count / s, count,
-                s);
+    double s = 0;
+    StartThreads(oneCore, [&] {
+        loop.emplace();
+        const auto start = Clock::now();
+        for (int i = 0; i < count; ++i) loop->handOff.Deliver([&] { sum += i; });
+        s = Seconds(Clock::now() - start);
+    });
+    std::printf("%shand-off alone:            %9.0f calls/s (%d calls, %.3f s)\n",
+                Placement(oneCore), count / s, count, s);
     if (sum < 0) std::abort();
 }
 
-void BenchListener(int count, bool threaded) {
-    Loop loop;
+void BenchListener(int count, bool threaded, bool oneCore) {
+    std::optional<Loop> loop;
+    std::optional<UdpListener> listener;
     std::atomic<int> delivered{0};
-    UdpListener listener(loop.handOff);
-    SocketBinding binding;
-    binding.IP = "127.0.0.1";
-    listener.Bindings = {binding};
-    listener.ThreadedEvent = threaded;
-    listener.OnUDPRead = [&](UdpListener&, std::string_view, SocketBinding&) { ++delivered; };
-    listener.Open();
+    // The sender stays free, as a peer on the network would be.
+    StartThreads(oneCore, [&] {
+        loop.emplace();
+        listener.emplace(loop->handOff);
+        SocketBinding binding;
+        binding.IP = "127.0.0.1";
+        listener->Bindings = {binding};
+        listener->ThreadedEvent = threaded;
+        listener->OnUDPRead = [&](UdpListener&, std::string_view, SocketBinding&) { ++delivered; };
+        listener->Open();
+    });
 
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(listener.Bindings[0].Port));
+    to.sin_port = htons(static_cast<uint16_t>(listener->Bindings[0].Port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const char message[] = "<13>Jan  1 00:00:00 host tag: benchmark datagram of a usual size";
     // A bounded number in flight, so the socket's receive buffer never overflows and drops.
@@ -108,9 +131,9 @@ void BenchListener(int count, bool threaded) {
     const double s = Seconds(Clock::now() - start);
     ::close(fd);
     const auto closeStart = Clock::now();
-    listener.Close();
-    std::printf("socket + listener + %s %9.0f datagrams/s (%d, %.3f s; Close %.1f ms)\n",
-                threaded ? "event:  " : "hand-off:", count / s, count, s,
+    listener->Close();
+    std::printf("%ssocket + listener + %s %9.0f datagrams/s (%d, %.3f s; Close %.1f ms)\n",
+                Placement(oneCore), threaded ? "event:  " : "hand-off:", count / s, count, s,
                 Seconds(Clock::now() - closeStart) * 1000);
 }
 
@@ -118,8 +141,10 @@ void BenchListener(int count, bool threaded) {
 
 int main(int argc, char** argv) {
     const int count = argc > 1 ? std::atoi(argv[1]) : 200000;
-    BenchHandOff(count);
-    BenchListener(count, false);
-    BenchListener(count, true);
+    for (const bool oneCore : {true, false}) {
+        BenchHandOff(count, oneCore);
+        BenchListener(count, false, oneCore);
+    }
+    BenchListener(count, true, false);
     return 0;
 }
