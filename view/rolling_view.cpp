@@ -206,12 +206,10 @@ void RollingView::DeleteFirstRow() {
 }
 
 int RollingView::TrimRows(bool& removed) {
-    const long long fiveH = 5LL * height();
-    const long long eightS = 8LL * std::max(1, FontPoints());
     removed = RemoveLeadingBlocks();
     int rows = CountRows();
-    // A view lower than one row cannot meet the rule even when empty.
-    while (fiveH < eightS * (rows + 1) && RemoveFirstRow()) {
+    // A view lower than one row keeps none: the loop ends with the text.
+    while (rows > RowsKept() && RemoveFirstRow()) {
         removed = true;
         rows = CountRows();
     }
