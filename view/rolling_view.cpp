@@ -3,7 +3,10 @@
 #include <QAbstractTextDocumentLayout>
 #include <QColor>
 #include <QFont>
+#include <QMenu>
 #include <QPalette>
+#include <QResizeEvent>
+#include <QScrollBar>
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -59,8 +62,45 @@ QString ViewTextFromBytes(std::string_view bytes) {
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(QByteArrayView(bytes.data(), size));
-    if (!utf8.hasError()) return text;
-    return QString::fromLatin1(bytes.data(), size);
+    if (utf8.hasError()) return QString::fromLatin1(bytes.data(), size);
+    // The text model takes these as a break between blocks or as a frame marker: one datagram
+    // must stay one line, so they show as the replacement character (the file keeps the bytes).
+    for (QChar& c : text) {
+        switch (c.unicode()) {
+            case 0x2028:
+            case 0x2029:
+            case 0xFDD0:
+            case 0xFDD1:
+                c = QChar::ReplacementCharacter;
+                break;
+            default:
+                break;
+        }
+    }
+    return text;
+}
+
+void StyleAsMessageView(QPlainTextEdit& view) {
+    const QColor blue(0, 0, 255);
+    QPalette colours = view.palette();
+    colours.setColor(QPalette::Base, blue);
+    colours.setColor(QPalette::Text, Qt::white);
+    // The selection is painted with the inactive colours while the view has no focus.
+    colours.setColor(QPalette::Inactive, QPalette::Highlight, blue);
+    colours.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::white);
+    view.setPalette(colours);
+
+    QFont face(QStringLiteral("MS Sans Serif"), 8);
+    face.setBold(true);
+    view.setFont(face);
+
+    view.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setReadOnly(false);
+    // Every insertion and deletion would otherwise be kept for undo, and a view that runs for
+    // weeks would grow without bound.
+    view.document()->setUndoRedoEnabled(false);
 }
 
 RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent) {
@@ -70,30 +110,13 @@ RollingView::RollingView(QWidget* parent) : QPlainTextEdit(parent) {
     setDocument(doc);
     end_ = QTextCursor(doc);
 
-    const QColor blue(0, 0, 255);
-    QPalette colours = palette();
-    colours.setColor(QPalette::Base, blue);
-    colours.setColor(QPalette::Text, Qt::white);
-    // The selection is painted with the inactive colours while the view has no focus.
-    colours.setColor(QPalette::Inactive, QPalette::Highlight, blue);
-    colours.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::white);
-    setPalette(colours);
-
-    QFont face(QStringLiteral("MS Sans Serif"), 8);
-    face.setBold(true);
-    setFont(face);
-
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setReadOnly(false);
-    // Every insertion and deletion would otherwise be kept for undo, and a view that runs for
-    // weeks would grow without bound.
-    document()->setUndoRedoEnabled(false);
+    StyleAsMessageView(*this);
 
     releasePaint_.setSingleShot(true);
     connect(&releasePaint_, &QTimer::timeout, this, [this] {
-        ApplyPending();
+        // Where the held lines replaced all the text the last paint showed, they come faster
+        // than anybody reads them: the next hold may be longer, and paints fewer.
+        holdMs_ = ApplyPending() ? std::min(2 * holdMs_, kLongestHoldMs) : kPaintIntervalMs;
         viewport()->setUpdatesEnabled(true);
         // Painted now, not once the window thread's other work lets the paint event through:
         // until then the hold could not start again, and every line would go in on its own.
@@ -126,7 +149,7 @@ int RollingView::FontPoints() const {
 
 int RollingView::Capacity() const {
     const int points = std::max(1, FontPoints());
-    return 5 * height() / (8 * points);
+    return 5 * (heightShown_ >= 0 ? heightShown_ : height()) / (8 * points);
 }
 
 bool RollingView::InsertLine(const QString& text) {
@@ -158,41 +181,18 @@ void RollingView::AddLine(const QString& text) {
 bool RollingView::RemoveFirstRow() {
     const QTextBlock first = document()->firstBlock();
     const QTextLayout* layout = LaidOut(first);
-    int end;
-    if (layout->lineCount() >= 2)
-        end = layout->lineAt(1).textStart();
-    else if (first.next().isValid())
-        end = first.length();  // the row's characters and its line break
-    else
-        end = first.length() - 1;
-    if (end <= 0) return false;
-    QTextCursor range(document());
-    range.setPosition(end, QTextCursor::KeepAnchor);
-    // The blocks that stay keep their text, so their layouts stay valid.
-    layout_->leadingBlocksGo = end == first.length();
-    range.removeSelectedText();
-    layout_->leadingBlocksGo = false;
-    return true;
+    if (layout->lineCount() >= 2) return RemoveBefore(layout->lineAt(1).textStart());
+    // The row's characters and its line break, or the characters of the only row.
+    return RemoveBefore(first.next().isValid() ? first.length() : first.length() - 1);
 }
 
-// Row by row, a leading block goes whole once the blocks after it hold at least the rows that
-// may stay: its last row then still finds one row too many. Counted from the end, the blocks
-// that go need no layout at all, and they go in one edit.
-bool RollingView::RemoveLeadingBlocks() {
-    const int kept = RowsKept();
-    if (kept <= 0) return false;
-    const QTextDocument* doc = document();
-    QTextBlock block = doc->lastBlock();
-    // The row after a final line break is empty and does not count.
-    int rows = block.length() <= 1 ? -1 : 0;
-    for (; block.isValid(); block = block.previous()) {
-        rows += LaidOut(block)->lineCount();
-        if (rows >= kept) break;
-    }
-    if (!block.isValid() || block.position() == 0) return false;
+bool RollingView::RemoveBefore(int position) {
+    if (position <= 0) return false;
+    const QTextBlock cut = document()->findBlock(position);
     QTextCursor range(document());
-    range.setPosition(block.position(), QTextCursor::KeepAnchor);
-    layout_->leadingBlocksGo = true;
+    range.setPosition(position, QTextCursor::KeepAnchor);
+    // Whole blocks going leave the blocks after them as they were, layouts included.
+    layout_->leadingBlocksGo = cut.isValid() && cut.position() == position;
     range.removeSelectedText();
     layout_->leadingBlocksGo = false;
     return true;
@@ -205,15 +205,35 @@ void RollingView::DeleteFirstRow() {
     PutCaret(0);
 }
 
+// Row by row from the top, as many rows go as the count exceeds what may stay; the outcome is
+// reached in one cut. Counted from the end, the blocks that go whole are never laid out, and a
+// long line that loses rows is cut once at the row boundary of its own layout instead of being
+// laid out again after every row.
 int RollingView::TrimRows(bool& removed) {
-    removed = RemoveLeadingBlocks();
-    int rows = CountRows();
-    // A view lower than one row keeps none: the loop ends with the text.
-    while (rows > RowsKept() && RemoveFirstRow()) {
+    removed = false;
+    const int kept = RowsKept();
+    for (;;) {
+        QTextBlock block = document()->lastBlock();
+        // The row after a final line break is empty and does not count.
+        int rows = block.length() <= 1 ? -1 : 0;
+        for (; block.isValid(); block = block.previous()) {
+            rows += LaidOut(block)->lineCount();
+            if (rows > kept) break;
+        }
+        if (!block.isValid()) return rows;
+        // The rows of this block that must go; the rest of the text fits.
+        const int surplus = rows - kept;
+        const QTextLayout* layout = block.layout();
+        const bool whole = surplus >= layout->lineCount();
+        if (!whole)
+            RemoveBefore(block.position() + layout->lineAt(surplus).textStart());
+        else
+            RemoveBefore(block.next().isValid() ? block.next().position() : End());
         removed = true;
-        rows = CountRows();
+        if (whole) return kept;
+        // The tail of the cut line is laid out anew; should it wrap otherwise than it did as
+        // part of the whole line, the rows are counted again.
     }
-    return rows;
 }
 
 void RollingView::TrimToFit() {
@@ -262,14 +282,17 @@ void RollingView::Defer(const QString& text) {
 
 // The held lines go in as one insertion. The text before them stays until the trimming, which
 // takes it whole, unlaid, once the held lines fill the rows that may stay.
-void RollingView::ApplyPending() {
-    if (pending_.isEmpty()) return;
+bool RollingView::ApplyPending() {
+    if (pending_.isEmpty()) return false;
     const QStringList lines = std::exchange(pending_, {});
     const bool replaces = std::exchange(pendingReplaces_, false);
+    const int before = End();
     // Held lines hold no NUL, so the insertion is whole.
     InsertLine(lines.join(u'\n'));
+    const int inserted = End() - before;
     // Once one line has made rows go, the view is full and every later line makes rows go too.
     FinishShow(replaces);
+    return replaces || End() < inserted;
 }
 
 void RollingView::ShowResizeStatus() {
@@ -279,14 +302,16 @@ void RollingView::ShowResizeStatus() {
 }
 
 namespace {
-// Input that edits the text or places the caret, on the view or on its viewport.
+// Input that edits the text, places the caret or scrolls, on the view or on its viewport.
 bool ReachesTheText(QEvent::Type type) {
     switch (type) {
         case QEvent::KeyPress:
         case QEvent::ShortcutOverride:
         case QEvent::InputMethod:
         case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
         case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
         case QEvent::DragEnter:
         case QEvent::Drop:
             return true;
@@ -297,6 +322,16 @@ bool ReachesTheText(QEvent::Type type) {
 }  // namespace
 
 bool RollingView::event(QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        // The widget has its new size, the text is still laid out at the old one: lines held
+        // until now reach it at the size they were shown at, before the new size applies.
+        const QSize old = static_cast<QResizeEvent*>(event)->oldSize();
+        if (old.isValid() && !pending_.isEmpty()) {
+            heightShown_ = old.height();
+            ApplyPending();
+            heightShown_ = -1;
+        }
+    }
     if (ReachesTheText(event->type())) ApplyPending();
     return QPlainTextEdit::event(event);
 }
@@ -306,9 +341,14 @@ bool RollingView::viewportEvent(QEvent* event) {
     return QPlainTextEdit::viewportEvent(event);
 }
 
-void RollingView::resizeEvent(QResizeEvent* event) {
+// The menu's Cut, Paste and Delete act on the text with every line shown before the click.
+// A menu hides before its chosen action runs.
+void RollingView::contextMenuEvent(QContextMenuEvent* event) {
     ApplyPending();
-    QPlainTextEdit::resizeEvent(event);
+    QMenu* menu = createStandardContextMenu(event->pos());
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(menu, &QMenu::aboutToHide, this, &RollingView::ApplyPending);
+    menu->popup(event->globalPos());
 }
 
 void RollingView::FocusView() {
@@ -317,11 +357,14 @@ void RollingView::FocusView() {
     if (window()->focusWidget() != this) setFocus(Qt::OtherFocusReason);
 }
 
+// Placing the caret never scrolls: only ShowLine brings it into sight, as its last step.
 void RollingView::PutCaret(int position) {
     QTextCursor caret = textCursor();
     if (caret.position() == position && !caret.hasSelection()) return;
     caret.setPosition(position);
+    const int top = verticalScrollBar()->value();
     setTextCursor(caret);
+    verticalScrollBar()->setValue(top);
 }
 
 // Painting the view costs about twenty lines' worth of work; at a datagram per event every line
@@ -331,9 +374,12 @@ void RollingView::PutCaret(int position) {
 void RollingView::HoldPaint() {
     if (releasePaint_.isActive() || !sincePaint_.isValid()) return;
     const qint64 since = sincePaint_.elapsed();
-    if (since >= kPaintIntervalMs) return;
+    if (since >= holdMs_) {
+        holdMs_ = kPaintIntervalMs;
+        return;
+    }
     viewport()->setUpdatesEnabled(false);
-    releasePaint_.start(int(kPaintIntervalMs - since));
+    releasePaint_.start(int(holdMs_ - since));
 }
 
 void RollingView::paintEvent(QPaintEvent* event) {

@@ -15,6 +15,9 @@ namespace tarvane {
 // anything else byte for byte as Latin-1.
 QString ViewTextFromBytes(std::string_view bytes);
 
+// Colours, font, wrapping and editing as the message view has them.
+void StyleAsMessageView(QPlainTextEdit& view);
+
 // The message view: keeps the newest display rows that fit its height. Rows are the toolkit's
 // own layout of the text at the view's current width.
 //
@@ -56,7 +59,8 @@ class RollingView : public QPlainTextEdit {
     // or as soon as anything else needs the text: each one's own layout and trimming would be
     // wasted on rows that are gone before they are painted. The outcome is the same text,
     // caret, scroll position and status text as line by line.
-    void ApplyPending();
+    // True when the held lines replaced all the text that stood before them.
+    bool ApplyPending();
 
     // Focus inside the window only: the window is never raised or activated. Raises
     // velmar::EInvalidOperation while the window is hidden or disabled.
@@ -64,13 +68,16 @@ class RollingView : public QPlainTextEdit {
 
     // Lines arriving faster than this are painted together, once per interval.
     static constexpr int kPaintIntervalMs = 25;
+    // Lines that replace the whole view within an interval are faster than anybody reads: the
+    // interval doubles while they do, up to this.
+    static constexpr int kLongestHoldMs = 200;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     // The user's edits and a new width apply to the text with every shown line in it.
     bool event(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     class RowLayout;
@@ -85,7 +92,8 @@ class RollingView : public QPlainTextEdit {
     // The steps without the caret, which the public operations place.
     bool InsertLine(const QString& text);
     bool RemoveFirstRow();
-    bool RemoveLeadingBlocks();
+    // Removes the text before the position.
+    bool RemoveBefore(int position);
     int TrimRows(bool& removed);
     int End() const;
     void PutCaret(int position);
@@ -100,6 +108,9 @@ class RollingView : public QPlainTextEdit {
     QStringList pending_;
     // More lines waited than rows can stay: the text before the waiting lines goes whole.
     bool pendingReplaces_ = false;
+    // While held lines go in during a resize: the height they were shown at.
+    int heightShown_ = -1;
+    int holdMs_ = kPaintIntervalMs;
 };
 
 }  // namespace tarvane

@@ -2,14 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QScrollBar>
 #include <QStringList>
 #include <QTextBlock>
 #include <QThread>
 #include <QTimer>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "velmar/errors.h"
@@ -310,109 +316,188 @@ TEST_F(RollingViewTest, PaintingResumesAfterABurst) {
     EXPECT_TRUE(view_->viewport()->updatesEnabled());
 }
 
-// A second view beside the fixture's, shown one line at a time, against which lines shown in a
-// paint hold (as under a flood) must end the same: text, caret, rows and status.
-class HeldLinesTest : public RollingViewTest {
-  protected:
-    void SetUp() override {
-        RollingViewTest::SetUp();
-        twin_ = new RollingView(window_.get());
-        twin_->SetStatusSink([this](const QString& text) { twinStatus_ = text; });
-        twin_->setGeometry(0, 0, 785, 399);
-        twin_->show();
-        QApplication::processEvents();
+// The rules step by step on a plain widget of the same kind: every line added on its own, rows
+// deleted one at a time and counted afresh after each deletion, nothing held.
+class StepByStepView {
+  public:
+    explicit StepByStepView(QWidget* parent) : edit(new QPlainTextEdit(parent)) {
+        StyleAsMessageView(*edit);
     }
 
-    void SetBothSizes(int width, int height) {
-        SetSize(width, height);
-        twin_->setGeometry(0, 0, width, height);
-    }
-
-    // The fixture's view takes the lines within a paint hold; the twin one by one.
-    void Show(const QStringList& lines) {
-        view_->viewport()->repaint();
-        for (const QString& line : lines) view_->ShowLine(line);
-        for (const QString& line : lines) {
-            twin_->ShowLine(line);
-            twin_->ApplyPending();
+    int Rows() const {
+        const QTextDocument* doc = edit->document();
+        int rows = 0;
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+            doc->documentLayout()->blockBoundingRect(b);
+            rows += b.layout()->lineCount();
         }
+        return doc->lastBlock().length() <= 1 ? rows - 1 : rows;
+    }
+    int Capacity() const { return 5 * edit->height() / (8 * edit->font().pointSize()); }
+    int End() const { return edit->document()->characterCount() - 1; }
+
+    void AddLine(const QString& text) {
+        const qsizetype nul = text.indexOf(QChar(u'\0'));
+        const QString part = nul < 0 ? text : text.left(nul);
+        QTextCursor end(edit->document());
+        end.movePosition(QTextCursor::End);
+        if (edit->document()->lastBlock().length() <= 1)
+            end.insertText(nul < 0 ? part + u'\n' : part);
+        else
+            end.insertText(u'\n' + part);
+        Caret(End());
+        if (nul >= 0) throw velmar::ERichEditError("RichEdit line insertion error");
+    }
+    void DeleteFirstRow() {
+        const QTextBlock first = edit->document()->firstBlock();
+        edit->document()->documentLayout()->blockBoundingRect(first);
+        int end = first.next().isValid() ? first.length() : first.length() - 1;
+        if (first.layout()->lineCount() >= 2) end = first.layout()->lineAt(1).textStart();
+        QTextCursor range(edit->document());
+        range.setPosition(end, QTextCursor::KeepAnchor);
+        range.removeSelectedText();
+        Caret(0);
+    }
+    void TrimToFit() {
+        while (5 * edit->height() < 8 * edit->font().pointSize() * (Rows() + 1) &&
+               !edit->document()->isEmpty())
+            DeleteFirstRow();
+    }
+    void ShowLine(const QString& text) {
+        AddLine(text);
+        TrimToFit();
+        status =
+            QStringLiteral("RichEdit.Lines.Count: %1 Max Lines: %2").arg(Rows()).arg(Capacity());
+        edit->ensureCursorVisible();
+    }
+    void ShowResizeStatus() {
+        status = QStringLiteral("RichEdit.Lines.Count=%1 Max Lines=%2").arg(Rows()).arg(Capacity());
     }
 
-    void ExpectSameOutcome(const char* what) {
-        view_->ApplyPending();
-        EXPECT_EQ(Text(), twin_->toPlainText()) << what;
-        EXPECT_EQ(Caret(), twin_->textCursor().position()) << what;
-        EXPECT_EQ(view_->RowCount(), twin_->RowCount()) << what;
-        EXPECT_EQ(status_, twinStatus_) << what;
-    }
+    QPlainTextEdit* edit;
+    QString status;
 
-    static QStringList Numbered(int count, int wordsEvery = 7) {
-        QStringList lines;
-        for (int i = 0; i < count; ++i)
-            lines << QStringLiteral("message %1 ").arg(i) +
-                         QStringLiteral("word ").repeated(i % wordsEvery * 9);
-        return lines;
+  private:
+    // Placing the caret does not scroll.
+    void Caret(int position) {
+        QTextCursor caret = edit->textCursor();
+        caret.setPosition(position);
+        const int top = edit->verticalScrollBar()->value();
+        edit->setTextCursor(caret);
+        edit->verticalScrollBar()->setValue(top);
     }
-
-    RollingView* twin_ = nullptr;
-    QString twinStatus_;
 };
 
-TEST_F(HeldLinesTest, EndAsLineByLine) {
-    Show(Numbered(5, 1));
-    ExpectSameOutcome("lines that fit");
-    EXPECT_EQ(Caret(), End());
-
-    Show(Numbered(300));
-    ExpectSameOutcome("more lines than rows, some wrapping into several rows");
-    EXPECT_EQ(Caret(), 0);
-    EXPECT_LE(view_->RowCount(), 30);
-
-    Show(Numbered(3, 1));
-    ExpectSameOutcome("a few more into a full view");
-
-    SetBothSizes(300, 120);
-    Show(Numbered(40));
-    ExpectSameOutcome("a narrow, low view");
-
-    SetBothSizes(785, 25);
-    Show(Numbered(10, 1));
-    ExpectSameOutcome("a view that keeps no row");
-    EXPECT_TRUE(view_->document()->isEmpty());
+// Random sequences of everything that reaches the view, lines shown in paint holds as under a
+// flood, against the rules step by step: after every step that anybody can observe, the same
+// text, caret, scroll position and status text.
+TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
+    StepByStepView rules(window_.get());
+    rules.edit->setGeometry(view_->geometry());
+    rules.edit->show();
+    QApplication::processEvents();
+    int held = 0;
+    std::mt19937 random(20261209);
+    auto below = [&](int n) { return int(random() % unsigned(n)); };
+    // Short and long lines, wrapping at words or only anywhere, UTF-8 and Latin-1.
+    auto line = [&]() -> QString {
+        std::string bytes = "12:00:00.000:[6] 127.0.0.1 ";
+        const int kind = below(6), length = below(kind < 2 ? 40 : 1500);
+        static const char* const kWords[] = {
+            "link", "up", "message", "caf\xC3\xA9", "\xE2\x82\xAC", "\xE6\xBC\xA2\xE5\xAD\x97"};
+        while (int(bytes.size()) < length + 27) {
+            if (kind == 4)
+                bytes += char(0x20 + below(0xE0));  // bytes that are no UTF-8: Latin-1
+            else
+                bytes += std::string(kWords[below(kind == 3 ? 6 : 3)]) + ' ';
+        }
+        return ViewTextFromBytes(bytes);
+    };
+    auto expectSame = [&](int step, const char* what) {
+        view_->ApplyPending();
+        ASSERT_EQ(Text(), rules.edit->toPlainText()) << "step " << step << ": " << what;
+        ASSERT_EQ(Caret(), rules.edit->textCursor().position()) << "step " << step << ": " << what;
+        ASSERT_EQ(view_->verticalScrollBar()->value(), rules.edit->verticalScrollBar()->value())
+            << "step " << step << ": " << what;
+        ASSERT_EQ(status_, rules.status) << "step " << step << ": " << what;
+    };
+    for (int step = 0; step < 400 && !HasFailure(); ++step) {
+        const int what = below(20);
+        if (what < 10) {
+            // A burst within one paint interval, the way datagrams arrive under a flood.
+            view_->viewport()->repaint();
+            QStringList burst;
+            for (int n = below(what < 8 ? 8 : 80) + 1; n > 0; --n) burst << line();
+            for (const QString& text : burst) {
+                view_->ShowLine(text);
+                held += !Text().contains(text);
+            }
+            for (const QString& text : burst) rules.ShowLine(text);
+            if (below(2)) continue;  // more lines held before anybody looks
+            expectSame(step, "lines shown");
+        } else if (what < 12) {
+            const int top = view_->verticalScrollBar()->value();
+            const QString text = line();
+            view_->ApplyPending();
+            view_->AddLine(text);
+            EXPECT_EQ(view_->verticalScrollBar()->value(), top) << "adding a line scrolled";
+            view_->TrimToFit();
+            rules.AddLine(text);
+            rules.TrimToFit();
+            expectSame(step, "a reply added and trimmed");
+        } else if (what < 15) {
+            const QRect size(0, 0, 150 + below(750), below(450));
+            view_->setGeometry(size);
+            rules.edit->setGeometry(size);
+            view_->ShowResizeStatus();
+            rules.ShowResizeStatus();
+            expectSame(step, "a resize");
+        } else if (what < 17) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+            QApplication::sendEvent(view_, &key);
+            QApplication::sendEvent(rules.edit, &key);
+            expectSame(step, "a typed character");
+        } else if (what < 18) {
+            const QString text = line() + QChar(u'\0') + QStringLiteral("cut");
+            EXPECT_THROW(view_->ShowLine(text), velmar::ERichEditError);
+            EXPECT_THROW(rules.ShowLine(text), velmar::ERichEditError);
+            expectSame(step, "a line with a NUL");
+        } else {
+            EXPECT_EQ(view_->RowCount(), rules.Rows()) << "step " << step;
+            expectSame(step, "the rows counted");
+        }
+    }
+    EXPECT_GT(held, 1000) << "lines were shown one by one, not held";
 }
 
-TEST_F(HeldLinesTest, KeepTheFormOfATextThatEndsWithoutABreak) {
-    for (RollingView* view : {view_, twin_})
-        EXPECT_THROW(view->AddLine(std::string_view("cut\0off", 7)), velmar::ERichEditError);
-    Show(Numbered(4, 1));
-    ExpectSameOutcome("a few lines");
-    EXPECT_EQ(Text(), QStringLiteral("cut\nmessage 0 \nmessage 1 \nmessage 2 \nmessage 3 "));
-    Show(Numbered(100));
-    ExpectSameOutcome("the text replaced whole");
-}
-
-TEST_F(HeldLinesTest, ReachTheTextBeforeAnythingElseTouchesIt) {
+TEST_F(RollingViewTest, HeldLinesReachTheTextBeforeTheUsersEdits) {
+    QApplication::processEvents();
     view_->viewport()->repaint();
     view_->ShowLine(QStringLiteral("first"));
-    view_->ShowLine(QStringLiteral("second"));
-    // A line with a NUL fails at once, after the lines before it.
-    EXPECT_THROW(view_->ShowLine(std::string_view("th\0ird", 6)), velmar::ERichEditError);
-    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth"));
-
-    view_->viewport()->repaint();
-    view_->ShowLine(QStringLiteral("fourth"));
     // The user types at the caret, which the line left at the end.
     QKeyEvent key(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
     QApplication::sendEvent(view_, &key);
-    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth\nfourthx"));
+    EXPECT_EQ(Text(), QStringLiteral("first\nx"));
 
+    // Paste from the context menu, chosen while a line is held.
+    QApplication::clipboard()->setText(QStringLiteral("|PASTED|"));
+    QContextMenuEvent menuAsked(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                view_->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(view_, &menuAsked);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    QAction* paste = menu->findChild<QAction*>(QStringLiteral("edit-paste"));
+    ASSERT_NE(paste, nullptr);
     view_->viewport()->repaint();
-    view_->ShowLine(QStringLiteral("fifth"));
-    view_->AddLine(QStringLiteral("reply"));
-    EXPECT_EQ(Text(), QStringLiteral("first\nsecond\nth\nfourthx\nfifth\nreply"));
+    view_->ShowLine(QStringLiteral("second"));
+    menu->setActiveAction(paste);
+    QKeyEvent choose(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(menu, &choose);
+    EXPECT_EQ(Text(), QStringLiteral("first\nx\nsecond|PASTED|"));
 }
 
-TEST_F(HeldLinesTest, AreHeldAgainRightAfterTheirRelease) {
+TEST_F(RollingViewTest, HeldLinesAreHeldAgainRightAfterTheirRelease) {
+    QApplication::processEvents();
     view_->viewport()->repaint();
     view_->ShowLine(QStringLiteral("first"));
     EXPECT_EQ(Text(), QString()) << "held until the paint interval ends";
@@ -449,6 +534,12 @@ TEST(ViewTextFromBytes, ShowsUtf8AsUtf8AndTheRestAsLatin1) {
         {"\xC0\xAF", QStringLiteral("\u00C0\u00AF")},
         {"\xED\xA0\x80", QStringLiteral("\u00ED\u00A0\u0080")},
         {"\xC3\xA9\xFF", QStringLiteral("\u00C3\u00A9\u00FF")},
+        // Characters the text model would take as a break or a frame: one datagram, one line.
+        {"a\xE2\x80\xA8"
+         "b\xE2\x80\xA9"
+         "c\xEF\xB7\x90"
+         "d\xEF\xB7\x91",
+         QStringLiteral("a\uFFFDb\uFFFDc\uFFFDd\uFFFD")},
     };
     for (const Case& c : cases) EXPECT_EQ(ViewTextFromBytes(c.bytes), c.text) << c.bytes;
 }
