@@ -1,9 +1,10 @@
 #!/bin/bash
 # run-bench.sh BUILD_DIR: the real program, offscreen, in a private network namespace, against
-# paced floods of about 100-byte datagrams on 127.0.0.1:514, and rsyslogd (imudp on 5514 to
-# omfile) as the reference. Reports datagrams written against sent, the receive socket's drop
-# count and the receiver's CPU time per datagram (utime + stime from /proc/PID/stat).
-# TARVANE_BENCH_QUICK=1 runs one short round only.
+# paced floods on 127.0.0.1:514, and rsyslogd (imudp on 5514 to omfile) as the reference, side by
+# side at each step. A ladder of datagram sizes: about 100 bytes, 1 KB and 8 KB of words, 8 KB of
+# random bytes, and a mixed stream of random sizes up to 8,192. Reports datagrams written against
+# sent, the receive socket's drop count and the receiver's CPU time per datagram (utime + stime
+# from /proc/PID/stat). TARVANE_BENCH_QUICK=1 runs one short round only.
 set -euo pipefail
 build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
 if [ -z "${TARVANE_BENCH_INNER:-}" ]; then
@@ -24,7 +25,7 @@ cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 port_hex() { printf '%04X' "$1"; }
 bound() { awk -v p=":$(port_hex "$1")" 'NR > 1 && substr($2, length($2) - 4) == p {f=1} END {exit !f}' /proc/net/udp; }
 drops() { awk -v p=":$(port_hex "$1")" 'NR > 1 && substr($2, length($2) - 4) == p {print $NF}' /proc/net/udp | head -1; }
-count_lines() { cat "$@" 2>/dev/null | grep -c 'of the flood' || true; }
+count_lines() { cat "$@" 2>/dev/null | grep -a -c 'TVB[0-9]\{8\}' || true; }
 # Waits (at most 60 s) until the receiver has written everything it will: the count stops moving.
 settle() {
     local last=-1 now i
@@ -35,23 +36,23 @@ settle() {
     done
 }
 
-# measure NAME PID PORT COUNT RATE FILES...: floods and prints one row of the table.
+# measure NAME PID PORT COUNT RATE KIND FILES...: floods and prints one row of the table.
 measure() {
-    local name=$1 pid=$2 port=$3 count=$4 rate=$5; shift 5
+    local name=$1 pid=$2 port=$3 count=$4 rate=$5 kind=$6; shift 6
     local before_drops before after out sent secs found
     before_drops=$(drops "$port"); before=$(cpu_ticks "$pid")
-    out=$("$flood" "$port" "$count" "$rate")
+    out=$("$flood" "$port" "$count" "$rate" "$kind")
     read -r sent secs _ <<< "$out"
     settle "$@"
     after=$(cpu_ticks "$pid")
     found=$(count_lines "$@")
     awk -v n="$name" -v r="$rate" -v s="$sent" -v secs="$secs" -v f="$found" \
-        -v d=$(( $(drops "$port") - before_drops )) -v t=$((after - before)) -v hz="$hz" 'BEGIN {
-        printf "%-9s %7d/s %6.1f s %8d %8d %8d %8d %8.1f\n",
-               n, r, secs, s, f, s - f, d, t / hz * 1e6 / s }'
+        -v k="$kind" -v d=$(( $(drops "$port") - before_drops )) -v t=$((after - before)) -v hz="$hz" 'BEGIN {
+        printf "%-9s %-9s %7d/s %6.1f s %8d %8d %8d %8d %8.1f\n",
+               n, k, r, secs, s, f, s - f, d, t / hz * 1e6 / s }'
 }
 
-run_tarvane() {  # COUNT RATE
+run_tarvane() {  # COUNT RATE [KIND]
     local dir=$work/tarvane-$2-$RANDOM
     mkdir -p "$dir"; cp "$program" "$dir/"
     (cd / && QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$dir exec "$dir/Tarvane" \
@@ -65,15 +66,15 @@ run_tarvane() {  # COUNT RATE
         grep -q 'bench probe' "$dir"/Tarvane-*.TXT 2>/dev/null && break
         sleep 0.1
     done
-    measure tarvane "$pid" 514 "$1" "$2" "$dir"/Tarvane-*.TXT
+    measure tarvane "$pid" 514 "$1" "$2" "${3:-short}" "$dir"/Tarvane-*.TXT
     kill "$pid"; wait "$pid" 2>/dev/null || true
 }
 
-run_rsyslog() {  # COUNT RATE
+run_rsyslog() {  # COUNT RATE [KIND]
     local dir=$work/rsyslog-$2-$RANDOM
     mkdir -p "$dir"
     cat > "$dir/rsyslog.conf" <<CONF
-global(workDirectory="$dir")
+global(workDirectory="$dir" maxMessageSize="64k")
 module(load="imudp")
 input(type="imudp" port="5514" address="127.0.0.1")
 *.* action(type="omfile" file="$dir/out.log")
@@ -83,26 +84,36 @@ CONF
     local i
     for i in $(seq 100); do bound 5514 && break; sleep 0.1; done
     sleep 0.3
-    measure rsyslogd "$pid" 5514 "$1" "$2" "$dir/out.log"
+    measure rsyslogd "$pid" 5514 "$1" "$2" "${3:-short}" "$dir/out.log"
     kill "$pid"; wait "$pid" 2>/dev/null || true
 }
 
 header() {
     echo "== $1 =="
-    printf "%-9s %9s %8s %8s %8s %8s %8s %8s\n" receiver rate took sent written lost sockdrop "us-CPU/dg"
+    printf "%-9s %-9s %9s %8s %8s %8s %8s %8s %8s\n" receiver datagrams rate took sent written lost \
+        sockdrop "us-CPU/dg"
+}
+
+# Both receivers, one after the other, with the same flood: SECONDS RATE KIND.
+side_by_side() {
+    run_tarvane $(($1 * $2)) "$2" "$3"
+    run_rsyslog $(($1 * $2)) "$2" "$3"
 }
 
 echo "kernel $(uname -r), $(nproc) cores, rmem_default $(cat /proc/sys/net/core/rmem_default)"
 if [ -n "${TARVANE_BENCH_QUICK:-}" ]; then
-    header "quick: 10000/s for 2 s"
-    run_tarvane 20000 10000; run_rsyslog 20000 10000
+    header "quick: 2 s each"
+    side_by_side 2 10000 short
+    side_by_side 2 500 8k-random
     exit 0
 fi
-header "sustained: 10000/s for 20 s, three runs each"
-for i in 1 2 3; do run_tarvane 200000 10000; done
-for i in 1 2 3; do run_rsyslog 200000 10000; done
-header "zero-loss search: 5 s at each rate"
-for rate in 10000 20000 30000 50000 80000; do
-    run_tarvane $((rate * 5)) "$rate"
-    run_rsyslog $((rate * 5)) "$rate"
+header "sustained: 100-byte datagrams at 10000/s for 20 s, three runs each"
+for i in 1 2 3; do side_by_side 20 10000 short; done
+header "sustained: 8 KB of random bytes at 500/s for 10 s, three runs each"
+for i in 1 2 3; do side_by_side 10 500 8k-random; done
+header "size ladder: 5 s at each rate"
+for rate in 10000 20000 30000 50000; do side_by_side 5 "$rate" short; done
+for rate in 2000 5000 10000 20000; do side_by_side 5 "$rate" 1k; done
+for kind in 8k 8k-random mixed; do
+    for rate in 250 500 1000 2000 4000; do side_by_side 5 "$rate" "$kind"; done
 done

@@ -1,5 +1,7 @@
 #include "intake.h"
 
+#include <algorithm>
+
 #include "logfiles/logfiles.h"
 #include "velmar/int_syntax.h"
 #include "velmar/system.h"
@@ -32,18 +34,23 @@ std::optional<int32_t> SeverityOf(std::string_view datagram) {
 }
 
 std::string EscapeControlBytes(std::string_view text) {
+    const auto isControl = [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 32 && b != '\t';
+    };
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 32 && b != '\t') {
-            out += '#';
-            out += static_cast<char>('0' + (b >> 6));
-            out += static_cast<char>('0' + ((b >> 3) & 7));
-            out += static_cast<char>('0' + (b & 7));
-        } else {
-            out += c;
-        }
+    // Runs without control bytes go in whole: a long datagram is mostly such runs.
+    for (auto at = text.begin(); at != text.end();) {
+        const auto control = std::find_if(at, text.end(), isControl);
+        out.append(at, control);
+        if (control == text.end()) break;
+        const auto b = static_cast<unsigned char>(*control);
+        const char escaped[] = {'#', static_cast<char>('0' + (b >> 6)),
+                                static_cast<char>('0' + ((b >> 3) & 7)),
+                                static_cast<char>('0' + (b & 7))};
+        out.append(escaped, sizeof escaped);
+        at = control + 1;
     }
     return out;
 }

@@ -56,13 +56,16 @@ class RollingView::RowLayout : public QPlainTextDocumentLayout {
 
 QString ViewTextFromBytes(std::string_view bytes) {
     const auto size = static_cast<qsizetype>(bytes.size());
-    if (IsAscii(bytes)) return QString::fromLatin1(bytes.data(), size);
+    const QByteArrayView view(bytes.data(), size);
+    // Checked before decoding: a flood of random bytes fails at once instead of after a
+    // decoding of the whole datagram.
+    if (IsAscii(bytes) || !view.isValidUtf8()) return QString::fromLatin1(view);
     // A BOM inside a line (RFC 5424 puts one before the message) is kept as the invisible
     // U+FEFF, wherever it stands.
     QStringDecoder utf8(QStringDecoder::Utf8,
                         QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8.decode(QByteArrayView(bytes.data(), size));
-    if (utf8.hasError()) return QString::fromLatin1(bytes.data(), size);
+    QString text = utf8.decode(view);
+    if (utf8.hasError()) return QString::fromLatin1(view);
     // The text model takes these as a break between blocks or as a frame marker: one datagram
     // must stay one line, so they show as the replacement character (the file keeps the bytes).
     for (QChar& c : text) {
@@ -280,15 +283,32 @@ void RollingView::Defer(const QString& text) {
     }
 }
 
-// The held lines go in as one insertion. The text before them stays until the trimming, which
-// takes it whole, unlaid, once the held lines fill the rows that may stay.
+// The newest held line goes in first. Should it fill the rows that may stay on its own, every
+// line held before it would be trimmed away whole, and those never go in; otherwise they go in
+// before it, in one insertion. The text before them stays until the trimming, which takes it
+// whole, unlaid, once the held lines fill the rows that may stay.
 bool RollingView::ApplyPending() {
     if (pending_.isEmpty()) return false;
-    const QStringList lines = std::exchange(pending_, {});
-    const bool replaces = std::exchange(pendingReplaces_, false);
+    QStringList lines = std::exchange(pending_, {});
+    bool replaces = std::exchange(pendingReplaces_, false);
     const int before = End();
+    const bool afterBreak = document()->lastBlock().length() <= 1;
     // Held lines hold no NUL, so the insertion is whole.
-    InsertLine(lines.join(u'\n'));
+    InsertLine(lines.takeLast());
+    if (!lines.isEmpty()) {
+        const QTextBlock newest =
+            afterBreak ? document()->lastBlock().previous() : document()->lastBlock();
+        if (LaidOut(newest)->lineCount() >= RowsKept()) {
+            replaces = true;
+        } else {
+            // A paragraph separator between lines, since a line ending in CR would take a line
+            // feed after it as part of its own break.
+            QTextCursor at(document());
+            at.setPosition(newest.position());
+            lines.append(QString());
+            at.insertText(lines.join(QChar::ParagraphSeparator));
+        }
+    }
     const int inserted = End() - before;
     // Once one line has made rows go, the view is full and every later line makes rows go too.
     FinishShow(replaces);
