@@ -179,18 +179,6 @@ TEST_F(RollingViewTest, DeletingTheOnlyRowKeepsNothing) {
     EXPECT_TRUE(view_->document()->isEmpty());
 }
 
-TEST_F(RollingViewTest, TrimLeavesTheTailOfAWrappedLineOnTop) {
-    SetSize(200, 399);
-    const QString line = LineOfRows(3);
-    // Room for two rows: the long line's first row goes, its tail stays.
-    SetSize(200, 39);
-    view_->AddLine(line);
-    view_->TrimToFit();
-    EXPECT_EQ(view_->RowCount(), 2);
-    EXPECT_TRUE((line + QLatin1Char('\n')).endsWith(Text()));
-    EXPECT_EQ(statusWrites_, 0);
-}
-
 TEST_F(RollingViewTest, AddLineTakesItsTwoBranches) {
     view_->AddLine(QStringLiteral("first"));
     EXPECT_EQ(Text(), QStringLiteral("first\n"));
@@ -283,24 +271,6 @@ TEST_F(RollingViewTest, ResizeStatusCountsRowsAtTheNewWidth) {
     SetSize(300, 399);
     view_->ShowLine(QStringLiteral("x"));
     EXPECT_LE(view_->RowCount(), 30);
-}
-
-// Rows that go from the top must leave the layouts of the rows that stay as a fresh layout of
-// the same text would make them.
-TEST_F(RollingViewTest, RowsCountedAfterTrimmingMatchAFreshLayout) {
-    SetSize(300, 399);
-    for (int i = 0; i < 200; ++i) {
-        QString line = QStringLiteral("message %1 ").arg(i);
-        line += QStringLiteral("word ").repeated(i % 23);
-        view_->ShowLine(line);
-    }
-    RollingView fresh(window_.get());
-    fresh.setGeometry(0, 0, 300, 399);
-    fresh.show();
-    fresh.setPlainText(Text());
-    EXPECT_EQ(view_->RowCount(), fresh.RowCount());
-    EXPECT_LE(view_->RowCount(), 30);
-    EXPECT_GE(view_->RowCount(), 28);
 }
 
 TEST_F(RollingViewTest, PaintingResumesAfterABurst) {
