@@ -3,7 +3,8 @@
 # paced floods of about 100-byte datagrams on 127.0.0.1:514, and rsyslogd (imudp on 5514 to
 # omfile) as the reference. Reports datagrams written against sent, the receive socket's drop
 # count and the receiver's CPU time per datagram (utime + stime from /proc/PID/stat).
-# TARVANE_BENCH_QUICK=1 runs one short round only.
+# TARVANE_BENCH_QUICK=1 runs one short round only; TARVANE_BENCH_ONLY=pause runs only the
+# pause under a steady stream (pause_case).
 set -euo pipefail
 build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
 if [ -z "${TARVANE_BENCH_INNER:-}" ]; then
@@ -12,8 +13,9 @@ if [ -z "${TARVANE_BENCH_INNER:-}" ]; then
 fi
 ip link set lo up
 flood=$build/bench/udp_flood
+socket_buffer=$build/bench/socket_buffer
 program=$build/app/Tarvane
-for f in "$flood" "$program"; do [ -x "$f" ] || { echo "missing $f: build it first" >&2; exit 2; }; done
+for f in "$flood" "$program" "$socket_buffer"; do [ -x "$f" ] || { echo "missing $f: build it first" >&2; exit 2; }; done
 work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
@@ -51,12 +53,14 @@ measure() {
                n, r, secs, s, f, s - f, d, t / hz * 1e6 / s }'
 }
 
-run_tarvane() {  # COUNT RATE
-    local dir=$work/tarvane-$2-$RANDOM
+# start_tarvane NAME: the program in a folder of its own, once it writes what it receives;
+# sets pid and dir.
+start_tarvane() {
+    dir=$work/tarvane-$1-$RANDOM
     mkdir -p "$dir"; cp "$program" "$dir/"
     (cd / && QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$dir exec "$dir/Tarvane" \
         >"$dir.out" 2>&1) &
-    local pid=$!; pids+=("$pid")
+    pid=$!; pids+=("$pid")
     local i
     for i in $(seq 100); do bound 514 && break; sleep 0.1; done
     # Datagrams count once the window is up: probe until one is written.
@@ -65,6 +69,11 @@ run_tarvane() {  # COUNT RATE
         grep -q 'bench probe' "$dir"/Tarvane-*.TXT 2>/dev/null && break
         sleep 0.1
     done
+}
+
+run_tarvane() {  # COUNT RATE
+    local pid dir
+    start_tarvane "$2"
     measure tarvane "$pid" 514 "$1" "$2" "$dir"/Tarvane-*.TXT
     kill "$pid"; wait "$pid" 2>/dev/null || true
 }
@@ -92,7 +101,47 @@ header() {
     printf "%-9s %9s %8s %8s %8s %8s %8s %8s\n" receiver rate took sent written lost sockdrop "us-CPU/dg"
 }
 
+receive_buffer() { ss -uanm "sport = :$1" | grep -o 'rb[0-9]*' | head -1 | tr -d rb; }
+
+# The program stopped (SIGSTOP) for 5 s while 2,000 datagrams/s arrive, then let go (SIGCONT):
+# what the socket's receive buffer holds is all that comes through the pause. Three runs with
+# the system's default buffer, three with the default raised to 16 MiB. The raised default is
+# set in this network namespace only; where the kernel keeps net.core.rmem_default out of a
+# namespace's reach, the program's socket is given that size instead, which is what the
+# default gives a new socket.
+pause_case() {
+    local raised=16777216 sysctl=/proc/sys/net/core/rmem_default setting i
+    echo "== pause: stopped for 5 s under 2000/s =="
+    printf "%-9s %-9s %11s %8s %8s %8s %8s\n" receiver buffer bytes sent written lost sockdrop
+    for setting in default raised; do
+        if [ "$setting" = raised ] && echo "$raised" 2>/dev/null > "$sysctl" &&
+           [ "$(cat "$sysctl")" = "$raised" ]; then
+            setting=namespace
+        fi
+        for i in 1 2 3; do run_paused "$setting" "$raised"; done
+    done
+}
+
+run_paused() {  # default|raised|namespace BYTES
+    local pid dir sent before found
+    start_tarvane pause
+    if [ "$1" = raised ]; then "$socket_buffer" "$pid" 514 "$2" >/dev/null; fi
+    before=$(drops 514)
+    kill -STOP "$pid"
+    read -r sent _ <<< "$("$flood" 514 10000 2000)"
+    kill -CONT "$pid"
+    settle "$dir"/Tarvane-*.TXT
+    found=$(count_lines "$dir"/Tarvane-*.TXT)
+    printf "%-9s %-9s %11d %8d %8d %8d %8d\n" tarvane "$1" "$(receive_buffer 514)" "$sent" \
+        "$found" $((sent - found)) $(($(drops 514) - before))
+    kill "$pid"; wait "$pid" 2>/dev/null || true
+}
+
 echo "kernel $(uname -r), $(nproc) cores, rmem_default $(cat /proc/sys/net/core/rmem_default)"
+if [ "${TARVANE_BENCH_ONLY:-}" = pause ]; then
+    pause_case
+    exit 0
+fi
 if [ -n "${TARVANE_BENCH_QUICK:-}" ]; then
     header "quick: 10000/s for 2 s"
     run_tarvane 20000 10000; run_rsyslog 20000 10000
@@ -106,3 +155,4 @@ for rate in 10000 20000 30000 50000 80000; do
     run_tarvane $((rate * 5)) "$rate"
     run_rsyslog $((rate * 5)) "$rate"
 done
+pause_case
