@@ -57,7 +57,8 @@ configure_build() {  # dir, extra cmake args...
     local dir=$1
     shift
     if [ -e "$dir" ] && [ ! -w "$dir" ]; then
-        echo "$dir belongs to another user (an earlier sudo run?): sudo chown -R $(id -un): $here/$dir" >&2
+        echo "$dir belongs to another user (an earlier sudo run?):" \
+             "sudo chown -R $(id -un): $here/$dir" >&2
         exit 1
     fi
     cmake -S "$here" -B "$dir" -DTARVANE_WERROR=ON "$@" >/dev/null
@@ -105,7 +106,8 @@ uninstall-service)
     as_root "$(printf %q "$here/dist/install.sh") service-remove"
     ;;
 *)
-    echo "usage: $0 run|test|bench|install [DIR]|uninstall [DIR]|install-service|uninstall-service" >&2
+    echo "usage: $0 run|test|bench|install [DIR]|uninstall [DIR]|install-service|\
+uninstall-service" >&2
     exit 2
     ;;
 esac

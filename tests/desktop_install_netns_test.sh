@@ -45,5 +45,5 @@ for f in "$entry" "$data/metainfo/io.tarvane.tarvane.metainfo.xml" \
          "$data/icons/hicolor/scalable/apps/tarvane.svg" "$dir/Tarvane" "$dir/README.md"; do
     [ ! -e "$f" ] || fail "left behind: $f"
 done
-ls "$dir"/Tarvane-*.TXT "$dir/Tarvane.xml" >/dev/null || fail "the daily file or settings went"
+settings_and_daily_file_kept "$dir" || fail "the daily file or settings went"
 echo PASS

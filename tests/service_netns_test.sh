@@ -52,5 +52,5 @@ kill "$pid"; wait "$pid" 2>/dev/null || true; pid=
 [ ! -e "$unit" ] || fail "the unit stays"
 ! getent passwd tarvane >/dev/null || fail "the user stays"
 [ ! -e "$folder/Tarvane" ] || fail "the binary stays"
-ls "$folder"/Tarvane-*.TXT "$folder/Tarvane.xml" >/dev/null || fail "the daily file or settings went"
+settings_and_daily_file_kept "$folder" || fail "the daily file or settings went"
 echo PASS
