@@ -97,7 +97,7 @@ service_remove() {
     rm -f "$unit" "$service_dir/Tarvane" "$service_dir/README.md"
     if systemd_running; then systemctl daemon-reload; fi
     if getent passwd tarvane >/dev/null; then userdel tarvane; fi
-    if [ -d "$service_dir" ]; then
+    if [ -d "$service_dir" ] && ! rmdir "$service_dir" 2>/dev/null; then
         # No file is left to a user id that a later account may be given.
         chown -R root:root "$service_dir"
         echo "kept $service_dir: the settings and daily files"
