@@ -3,13 +3,21 @@
 #   ./build.sh run    install what is missing, build, start Tarvane
 #   ./build.sh test   install what is missing, build, run every test (plain, ASan+UBSan, TSan)
 #   ./build.sh bench  install what is missing, build, run the throughput benchmark
+#   ./build.sh install [DIR] | uninstall [DIR]     for this user, with a menu entry
+#   ./build.sh install-service | uninstall-service  the headless collector under systemd
+# Run as an ordinary user, it builds and runs as that user and uses sudo only for what needs
+# root: installing packages, the capability to bind port 514, the service.
 set -euo pipefail
 cd "$(dirname "$0")"
 here=$(pwd)
+# setcap and getcap live in sbin, which an ordinary user's PATH leaves out.
+PATH=$PATH:/usr/sbin:/sbin
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpugixml-dev googletest libgtest-dev
           libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
           snmpd snmp rsyslog)
+# The window icon's SVG plugin; checking the desktop entry, the metainfo and the service unit.
+packages+=(libqt6svg6 desktop-file-utils appstream systemd)
 
 install_missing() {
     local missing=()
@@ -18,19 +26,41 @@ install_missing() {
             missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" != 0 ]; then
-        echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    as_root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+--no-install-recommends ${missing[*]}"
+}
+
+# Runs the shell command as root: directly when we are root, else through sudo; without sudo
+# it says, in one line, what to run as root.
+as_root() {
+    if [ "$(id -u)" = 0 ]; then
+        sh -c "$1"
+    elif command -v sudo >/dev/null; then
+        sudo sh -c "$1"
+    else
+        echo "sudo is missing; run as root, then again: $1" >&2
         exit 1
     fi
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# Lets an ordinary user's copy of the program bind port 514.
+grant_bind() {  # FILE
+    getcap "$1" | grep -q cap_net_bind_service ||
+        as_root "setcap cap_net_bind_service=+ep $(printf %q "$1")"
+}
+
+default_dir=${XDG_DATA_HOME:-$HOME/.local/share}/tarvane
 
 jobs=$(nproc)
 
 configure_build() {  # dir, extra cmake args...
     local dir=$1
     shift
+    if [ -e "$dir" ] && [ ! -w "$dir" ]; then
+        echo "$dir belongs to another user (an earlier sudo run?):" \
+             "sudo chown -R $(id -un): $here/$dir" >&2
+        exit 1
+    fi
     cmake -S "$here" -B "$dir" -DTARVANE_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j"$jobs"
 }
@@ -39,11 +69,12 @@ case "${1:-}" in
 run)
     install_missing
     configure_build build -DTARVANE_BUILD_TESTS=OFF
+    [ "$(id -u)" = 0 ] || grant_bind build/app/Tarvane
     exec build/app/Tarvane
     ;;
 test)
     install_missing
-    configure_build build
+    configure_build build -DTARVANE_BUILD_TESTS=ON
     (cd build && ctest --output-on-failure -j"$jobs")
     configure_build build-asan -DTARVANE_SANITIZE="address;undefined" -DCMAKE_BUILD_TYPE=Debug
     (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j"$jobs")
@@ -57,8 +88,26 @@ bench)
     configure_build build
     exec bench/run-bench.sh "$here/build"
     ;;
+install)
+    install_missing
+    configure_build build -DTARVANE_BUILD_TESTS=OFF
+    dist/install.sh desktop build/app/Tarvane "${2:-$default_dir}"
+    grant_bind "$(realpath "${2:-$default_dir}")/Tarvane"
+    ;;
+uninstall)
+    dist/install.sh desktop-remove "${2:-$default_dir}"
+    ;;
+install-service)
+    install_missing
+    configure_build build -DTARVANE_BUILD_TESTS=OFF
+    as_root "$(printf '%q ' "$here/dist/install.sh" service "$here/build/app/Tarvane")"
+    ;;
+uninstall-service)
+    as_root "$(printf %q "$here/dist/install.sh") service-remove"
+    ;;
 *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|install [DIR]|uninstall [DIR]|install-service|\
+uninstall-service" >&2
     exit 2
     ;;
 esac

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QEvent>
+#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -81,6 +82,7 @@ void TfrmMain::Guarded(F&& handler) {
 
 TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     setWindowTitle("Ombrel - Tarvane");
+    setWindowIcon(QIcon(":/tarvane.svg"));
     setFont(QFont("MS Sans Serif", 8));
 
     auto* client = new QWidget(this);

@@ -4,7 +4,8 @@
 # side at each step. A ladder of datagram sizes: about 100 bytes, 1 KB and 8 KB of words, 8 KB of
 # random bytes, and a mixed stream of random sizes up to 8,192. Reports datagrams written against
 # sent, the receive socket's drop count and the receiver's CPU time per datagram (utime + stime
-# from /proc/PID/stat). TARVANE_BENCH_QUICK=1 runs one short round only.
+# from /proc/PID/stat). TARVANE_BENCH_QUICK=1 runs one short round only; TARVANE_BENCH_ONLY=pause
+# runs only the pause under a steady stream (pause_case).
 set -euo pipefail
 build=$(cd "${1:?usage: run-bench.sh BUILD_DIR}" && pwd)
 if [ -z "${TARVANE_BENCH_INNER:-}" ]; then
@@ -13,8 +14,9 @@ if [ -z "${TARVANE_BENCH_INNER:-}" ]; then
 fi
 ip link set lo up
 flood=$build/bench/udp_flood
+socket_buffer=$build/bench/socket_buffer
 program=$build/app/Tarvane
-for f in "$flood" "$program"; do [ -x "$f" ] || { echo "missing $f: build it first" >&2; exit 2; }; done
+for f in "$flood" "$program" "$socket_buffer"; do [ -x "$f" ] || { echo "missing $f: build it first" >&2; exit 2; }; done
 work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
@@ -52,12 +54,14 @@ measure() {
                n, k, r, secs, s, f, s - f, d, t / hz * 1e6 / s }'
 }
 
-run_tarvane() {  # COUNT RATE [KIND]
-    local dir=$work/tarvane-$2-$RANDOM
+# start_tarvane NAME: the program in a folder of its own, once it writes what it receives;
+# sets pid and dir.
+start_tarvane() {
+    dir=$work/tarvane-$1-$RANDOM
     mkdir -p "$dir"; cp "$program" "$dir/"
     (cd / && QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 XDG_RUNTIME_DIR=$dir exec "$dir/Tarvane" \
         >"$dir.out" 2>&1) &
-    local pid=$!; pids+=("$pid")
+    pid=$!; pids+=("$pid")
     local i
     for i in $(seq 100); do bound 514 && break; sleep 0.1; done
     # Datagrams count once the window is up: probe until one is written.
@@ -66,6 +70,11 @@ run_tarvane() {  # COUNT RATE [KIND]
         grep -q 'bench probe' "$dir"/Tarvane-*.TXT 2>/dev/null && break
         sleep 0.1
     done
+}
+
+run_tarvane() {  # COUNT RATE [KIND]
+    local pid dir
+    start_tarvane "$2"
     measure tarvane "$pid" 514 "$1" "$2" "${3:-short}" "$dir"/Tarvane-*.TXT
     kill "$pid"; wait "$pid" 2>/dev/null || true
 }
@@ -100,7 +109,47 @@ side_by_side() {
     run_rsyslog $(($1 * $2)) "$2" "$3"
 }
 
+receive_buffer() { ss -uanm "sport = :$1" | grep -o 'rb[0-9]*' | head -1 | tr -d rb; }
+
+# The program stopped (SIGSTOP) for 5 s while 2,000 datagrams/s arrive, then let go (SIGCONT):
+# what the socket's receive buffer holds is all that comes through the pause. Three runs with
+# the system's default buffer, three with the default raised to 16 MiB. The raised default is
+# set in this network namespace only; where the kernel keeps net.core.rmem_default out of a
+# namespace's reach, the program's socket is given that size instead, which is what the
+# default gives a new socket.
+pause_case() {
+    local raised=16777216 sysctl=/proc/sys/net/core/rmem_default setting i
+    echo "== pause: stopped for 5 s under 2000/s =="
+    printf "%-9s %-9s %11s %8s %8s %8s %8s\n" receiver buffer bytes sent written lost sockdrop
+    for setting in default raised; do
+        if [ "$setting" = raised ] && echo "$raised" 2>/dev/null > "$sysctl" &&
+           [ "$(cat "$sysctl")" = "$raised" ]; then
+            setting=namespace
+        fi
+        for i in 1 2 3; do run_paused "$setting" "$raised"; done
+    done
+}
+
+run_paused() {  # default|raised|namespace BYTES
+    local pid dir sent before found
+    start_tarvane pause
+    if [ "$1" = raised ]; then "$socket_buffer" "$pid" 514 "$2" >/dev/null; fi
+    before=$(drops 514)
+    kill -STOP "$pid"
+    read -r sent _ <<< "$("$flood" 514 10000 2000)"
+    kill -CONT "$pid"
+    settle "$dir"/Tarvane-*.TXT
+    found=$(count_lines "$dir"/Tarvane-*.TXT)
+    printf "%-9s %-9s %11d %8d %8d %8d %8d\n" tarvane "$1" "$(receive_buffer 514)" "$sent" \
+        "$found" $((sent - found)) $(($(drops 514) - before))
+    kill "$pid"; wait "$pid" 2>/dev/null || true
+}
+
 echo "kernel $(uname -r), $(nproc) cores, rmem_default $(cat /proc/sys/net/core/rmem_default)"
+if [ "${TARVANE_BENCH_ONLY:-}" = pause ]; then
+    pause_case
+    exit 0
+fi
 if [ -n "${TARVANE_BENCH_QUICK:-}" ]; then
     header "quick: 2 s each"
     side_by_side 2 10000 short
@@ -117,3 +166,4 @@ for rate in 2000 5000 10000 20000; do side_by_side 5 "$rate" 1k; done
 for kind in 8k 8k-random mixed; do
     for rate in 250 500 1000 2000 4000; do side_by_side 5 "$rate" "$kind"; done
 done
+pause_case

@@ -66,6 +66,8 @@ class FrmMainTest : public ::testing::Test {
 TEST_F(FrmMainTest, ElementsAndTheirProperties) {
     TfrmMain form;
     EXPECT_EQ(form.windowTitle(), "Ombrel - Tarvane");
+    // Drawn from the built-in SVG, which needs Qt's SVG plugin at run time.
+    EXPECT_FALSE(form.windowIcon().pixmap(48, 48).isNull());
     EXPECT_EQ(form.StatusBar->height(), 33);
     EXPECT_TRUE(form.StatusBar->isSizeGripEnabled());
     EXPECT_EQ(form.Panels[0]->width(), 220);
