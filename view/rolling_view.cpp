@@ -388,18 +388,16 @@ void RollingView::PutCaret(int position) {
 }
 
 // Painting the view costs about twenty lines' worth of work; at a datagram per event every line
-// would be painted on its own. A change soon after a paint waits for the interval's end, and
-// all changes until then are painted together. While the view is not painted it does not
+// would be painted on its own. A change holds the paint until the interval since the last paint
+// has passed (at once after a quiet spell, at the window thread's next turn through its events),
+// and all changes until then are painted together. While the view is not painted it does not
 // scroll either; the paint at the end shows the text at its final position.
 void RollingView::HoldPaint() {
     if (releasePaint_.isActive() || !sincePaint_.isValid()) return;
     const qint64 since = sincePaint_.elapsed();
-    if (since >= holdMs_) {
-        holdMs_ = kPaintIntervalMs;
-        return;
-    }
+    if (since >= holdMs_) holdMs_ = kPaintIntervalMs;
     viewport()->setUpdatesEnabled(false);
-    releasePaint_.start(int(holdMs_ - since));
+    releasePaint_.start(int(std::max<qint64>(0, holdMs_ - since)));
 }
 
 void RollingView::paintEvent(QPaintEvent* event) {
