@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QMargins>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QRect>
 #include <QSize>
+#include <QTimer>
 #include <optional>
 
 class QWidget;
@@ -25,9 +28,18 @@ class OuterPlacement : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Applies size and place again when the frame has changed since, and sets right a place
+    // that the window system has taken otherwise.
+    void Recheck();
+    // The outer rectangle of that size in the middle of the screen.
+    QRect Centred(QSize outer) const;
+
     QWidget* window_;
     std::optional<QSize> outerSize_;
     std::optional<QMargins> appliedFrame_;
+    QTimer recheck_;
+    QElapsedTimer recheckUntil_;
+    int corrections_ = 0;
 };
 
 // The frame around a top-level window as the platform reports it; none where there is none.

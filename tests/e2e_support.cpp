@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <regex>
@@ -408,11 +410,32 @@ VirtualDisplay::VirtualDisplay() : root_(MakeTempDir()) {
 }
 
 VirtualDisplay::~VirtualDisplay() {
+    if (windowManager_) windowManager_->Terminate();
     // Terminated, not killed: the server removes its lock file and socket from /tmp.
     if (server_) server_->Terminate();
     server_.reset();
     std::error_code ignored;
     fs::remove_all(root_, ignored);
+}
+
+bool VirtualDisplay::StartWindowManager() {
+    if (!Ok() || !HaveProgram("openbox") || !HaveProgram("xprop")) return false;
+    windowManager_.emplace(
+        std::vector<std::string>{"/usr/bin/openbox"},
+        std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name_,
+                                 "HOME=" + root_.string(), "XDG_CONFIG_HOME=" + root_.string(),
+                                 "XDG_RUNTIME_DIR=" + root_.string()},
+        root_, root_ / "openbox.txt");
+    // A window manager announces itself on the root window once it manages windows.
+    return WaitUntil(
+               [&] {
+                   return !windowManager_->Running() ||
+                          RunCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, 2s,
+                                     {"DISPLAY=" + name_})
+                                  .output.find("window id") != std::string::npos;
+               },
+               10s) &&
+           windowManager_->Running();
 }
 
 CommandResult VirtualDisplay::XdoTool(const std::vector<std::string>& arguments, Duration limit) {
@@ -463,6 +486,25 @@ std::string VirtualDisplay::Position(const std::string& window) {
     return GeometryField(XdoTool({"getwindowgeometry", window}).output, "Position");
 }
 
+std::string VirtualDisplay::OuterGeometry(const std::string& window) {
+    const auto info = RunCommand({"xwininfo", "-id", window}, 5s, {"DISPLAY=" + name_}).output;
+    auto field = [&](const std::string& name) {
+        const auto at = info.find(name + ":");
+        return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + name.size() + 1);
+    };
+    int left = 0, right = 0, top = 0, bottom = 0;
+    const auto extents =
+        RunCommand({"xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s, {"DISPLAY=" + name_})
+            .output;
+    if (const auto at = extents.find(" = "); at != std::string::npos)
+        std::sscanf(extents.c_str() + at + 3, "%d, %d, %d, %d", &left, &right, &top, &bottom);
+    const int width = field("Width"), height = field("Height");
+    const int x = field("Absolute upper-left X"), y = field("Absolute upper-left Y");
+    if (width < 0 || height < 0) return {};
+    return std::to_string(width + left + right) + "x" + std::to_string(height + top + bottom) +
+           "+" + std::to_string(x - left) + "+" + std::to_string(y - top);
+}
+
 void VirtualDisplay::PressKeys(const std::string& window, const std::vector<std::string>& keys) {
     XdoTool({"windowfocus", "--sync", window});
     for (const auto& key : keys) {
@@ -474,7 +516,8 @@ void VirtualDisplay::PressKeys(const std::string& window, const std::vector<std:
 
 void VirtualDisplay::TypeText(const std::string& window, const std::string& text) {
     XdoTool({"windowfocus", "--sync", window});
-    XdoTool({"type", "--delay", "50", text});
+    // "--" ends the options: text may begin with "-".
+    XdoTool({"type", "--delay", "50", "--", text});
 }
 
 bool VirtualDisplay::Screenshot(const fs::path& file) {

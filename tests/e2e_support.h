@@ -159,6 +159,9 @@ class VirtualDisplay {
 
     bool Ok() const { return !name_.empty(); }
     const std::string& Name() const { return name_; }
+    // Starts openbox on the display, with no configuration but its own; true once it manages
+    // windows.
+    bool StartWindowManager();
 
     // xdotool on this display.
     CommandResult XdoTool(const std::vector<std::string>& arguments, Duration limit = 5s);
@@ -170,6 +173,9 @@ class VirtualDisplay {
     // "805x499" for a window.
     std::string Geometry(const std::string& window);
     std::string Position(const std::string& window);
+    // The outer geometry "805x499+237+262" of a top-level window: its own geometry with the
+    // frame the window manager reports around it.
+    std::string OuterGeometry(const std::string& window);
     // Focuses the window, then presses the keys one after another (xdotool key names).
     void PressKeys(const std::string& window, const std::vector<std::string>& keys);
     void TypeText(const std::string& window, const std::string& text);
@@ -179,6 +185,7 @@ class VirtualDisplay {
   private:
     std::string name_;
     std::optional<Process> server_;
+    std::optional<Process> windowManager_;
     std::filesystem::path root_;
 };
 
