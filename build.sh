@@ -9,7 +9,7 @@ here=$(pwd)
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpugixml-dev googletest libgtest-dev
           libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
-          snmpd snmp rsyslog)
+          snmpd snmp rsyslog openbox locales)
 
 install_missing() {
     local missing=()

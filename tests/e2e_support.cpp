@@ -505,13 +505,18 @@ std::string VirtualDisplay::OuterGeometry(const std::string& window) {
            "+" + std::to_string(x - left) + "+" + std::to_string(y - top);
 }
 
-void VirtualDisplay::PressKeys(const std::string& window, const std::vector<std::string>& keys) {
+bool VirtualDisplay::PressKeys(pid_t program, const std::string& window,
+                               const std::vector<std::string>& keys) {
+    const auto shown = [&] {
+        return XdoTool({"search", "--onlyvisible", "--pid", std::to_string(program)}).output;
+    };
     XdoTool({"windowfocus", "--sync", window});
-    for (const auto& key : keys) {
-        XdoTool({"key", "--clearmodifiers", key});
-        // A menu or dialog opened by one key must be up before the next key reaches it.
-        std::this_thread::sleep_for(300ms);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const std::string before = shown();
+        XdoTool({"key", "--clearmodifiers", keys[i]});
+        if (i + 1 < keys.size() && !WaitUntil([&] { return shown() != before; }, 5s)) return false;
     }
+    return true;
 }
 
 void VirtualDisplay::TypeText(const std::string& window, const std::string& text) {

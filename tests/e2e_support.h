@@ -176,8 +176,10 @@ class VirtualDisplay {
     // The outer geometry "805x499+237+262" of a top-level window: its own geometry with the
     // frame the window manager reports around it.
     std::string OuterGeometry(const std::string& window);
-    // Focuses the window, then presses the keys one after another (xdotool key names).
-    void PressKeys(const std::string& window, const std::vector<std::string>& keys);
+    // Focuses the window of the program, then presses the keys one after another (xdotool key
+    // names). Each key before the last must change the program's windows on screen (a menu
+    // opens or gives way to the next): the next key waits for that. False when one did not.
+    bool PressKeys(pid_t program, const std::string& window, const std::vector<std::string>& keys);
     void TypeText(const std::string& window, const std::string& text);
     // A picture of the whole screen as PNG; false when no tool could take it.
     bool Screenshot(const std::filesystem::path& file);
