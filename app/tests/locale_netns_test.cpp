@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QLabel>
 #include <QRegularExpression>
 #include <cstdlib>
@@ -102,9 +101,3 @@ TEST(InLocale, TimeTextsAndMonthNames) {
 
 }  // namespace
 }  // namespace tarvane
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
