@@ -47,7 +47,7 @@ QRect OuterPlacement::Centred(QSize outer) const {
 }
 
 void OuterPlacement::Recheck() {
-    const QWindow* handle = window_->windowHandle();
+    QWindow* handle = window_->windowHandle();
     const QMargins frame = FrameMarginsOf(window_);
     const bool valid =
         frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 && frame.bottom() >= 0;
@@ -62,7 +62,7 @@ void OuterPlacement::Recheck() {
     const QRect outer = handle->geometry().marginsAdded(frame);
     const QRect wanted = Centred(outer.size());
     if (outer == wanted || ++corrections_ > 3) {
-        const_cast<QWindow*>(handle)->removeEventFilter(this);
+        handle->removeEventFilter(this);
         recheck_.stop();
         return;
     }

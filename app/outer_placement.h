@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QMargins>
 #include <QElapsedTimer>
+#include <QMargins>
 #include <QObject>
 #include <QRect>
 #include <QSize>

@@ -77,7 +77,8 @@ std::vector<std::string> BaseEnvironment(const ProgramDir& dir) {
 
 }  // namespace
 
-ProgramDir::ProgramDir() : root_(MakeTempDir()) {
+ProgramDir::ProgramDir(std::string programName)
+    : root_(MakeTempDir()), programName_(std::move(programName)) {
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::replace);
     fs::create_directory(Dir());
     fs::copy_file(TARVANE_BINARY, Executable());
@@ -239,8 +240,9 @@ bool HaveProgram(const std::string& name) {
 }
 
 Tarvane::Tarvane(const ProgramDir& dir, const std::vector<std::string>& environment)
-    // Started from elsewhere: the program must find its directory by itself.
-    : process_({dir.Executable().string()}, environment, "/", dir.OutputFile()) {}
+    // Started from elsewhere (the folder above its own): the program must find its directory
+    // by itself.
+    : process_({dir.Executable().string()}, environment, dir.Root(), dir.OutputFile()) {}
 
 bool Tarvane::WaitUntilListening(Duration limit) {
     return WaitUntil([&] { return UdpPortBound(514) || !process_.Running(); }, limit) &&

@@ -29,7 +29,8 @@ bool WaitUntil(const std::function<bool()>& condition, Duration limit);
 // removed with everything in it at the end.
 class ProgramDir {
   public:
-    ProgramDir();
+    // The program file bears the given name.
+    explicit ProgramDir(std::string programName = "Tarvane");
     ~ProgramDir();
     ProgramDir(const ProgramDir&) = delete;
     ProgramDir& operator=(const ProgramDir&) = delete;
@@ -37,7 +38,7 @@ class ProgramDir {
     const std::filesystem::path& Root() const { return root_; }
     // The program's own directory: the executable, its settings and its daily files.
     std::filesystem::path Dir() const { return root_ / "prog"; }
-    std::filesystem::path Executable() const { return Dir() / "Tarvane"; }
+    std::filesystem::path Executable() const { return Dir() / programName_; }
     // Where the program's stdout and stderr go (outside its directory).
     std::filesystem::path OutputFile() const { return root_ / "output.txt"; }
 
@@ -52,6 +53,7 @@ class ProgramDir {
 
   private:
     std::filesystem::path root_;
+    std::string programName_;
     size_t forgotten_ = 0;
 };
 
