@@ -42,8 +42,8 @@ QRect OuterPlacement::Centred(QSize outer) const {
     // The whole screen, not the part a panel leaves free.
     QScreen* screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
     const QRect s = screen ? screen->geometry() : QRect(QPoint(0, 0), outer);
-    return QRect(s.x() + (s.width() - outer.width()) / 2,
-                 s.y() + (s.height() - outer.height()) / 2, outer.width(), outer.height());
+    return QRect(s.x() + (s.width() - outer.width()) / 2, s.y() + (s.height() - outer.height()) / 2,
+                 outer.width(), outer.height());
 }
 
 void OuterPlacement::Recheck() {

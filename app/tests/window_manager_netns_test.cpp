@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -23,7 +22,6 @@
 #include "logfiles/tests/temp_dir.h"
 #include "settings/settings.h"
 #include "tests/e2e_support.h"
-#include "velmar/records.h"
 #include "view/rolling_view.h"
 
 namespace tarvane {
@@ -90,9 +88,7 @@ class WindowManagerTest : public ::testing::Test {
         form = std::make_unique<TfrmMain>();
         form->ChangeDir = [this] { return dir.path().string() + "/"; };
         // Every layout of the view, the first one included.
-        layouts = std::make_shared<std::vector<QSize>>();
-        auto sizes = layouts;
-        form->RichEdit->installEventFilter(new ResizeRecorder(form->RichEdit, sizes));
+        form->RichEdit->installEventFilter(new ResizeRecorder(form->RichEdit, &layouts));
         form->FormCreate();
         form->show();
     }
@@ -101,20 +97,20 @@ class WindowManagerTest : public ::testing::Test {
         form.reset();
     }
     struct ResizeRecorder : QObject {
-        ResizeRecorder(QObject* parent, std::shared_ptr<std::vector<QSize>> sizes)
-            : QObject(parent), sizes(std::move(sizes)) {}
+        ResizeRecorder(QObject* parent, std::vector<QSize>* sizes)
+            : QObject(parent), sizes(sizes) {}
         bool eventFilter(QObject* o, QEvent* e) override {
             if (e->type() == QEvent::Resize) sizes->push_back(static_cast<QWidget*>(o)->size());
             return false;
         }
-        std::shared_ptr<std::vector<QSize>> sizes;
+        std::vector<QSize>* sizes;
     };
     bool WaitForOuter(const QWidget* w, const std::string& geometry) {
         return WaitFor([&] { return display->OuterGeometry(Id(w)) == geometry; });
     }
     TempDir dir;
     std::unique_ptr<TfrmMain> form;
-    std::shared_ptr<std::vector<QSize>> layouts;
+    std::vector<QSize> layouts;
 };
 
 TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
@@ -130,12 +126,18 @@ TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
         const QSize client = outer - QSize(m.left() + m.right(), m.top() + m.bottom());
         display->XdoTool({"windowsize", Id(form.get()), std::to_string(client.width()),
                           std::to_string(client.height())});
+        const std::string size =
+            std::to_string(outer.width()) + "x" + std::to_string(outer.height());
+        EXPECT_TRUE(WaitFor([&] {
+            return display->OuterGeometry(Id(form.get())).starts_with(size);
+        })) << display->OuterGeometry(Id(form.get()));
         const QRect view(0, 0, outer.width() - 20, outer.height() - 100);
         EXPECT_TRUE(WaitFor([&] { return form->RichEdit->geometry() == view; }))
             << outer.width() << " gives " << form->RichEdit->width();
     }
-    EXPECT_EQ(layouts->front(), QSize(785, 399)) << "the first layout is that of every other";
-    for (const QSize s : *layouts)
+    ASSERT_FALSE(layouts.empty());
+    EXPECT_EQ(layouts.front(), QSize(785, 399)) << "the first layout is that of every other";
+    for (const QSize s : layouts)
         EXPECT_TRUE(s == QSize(785, 399) || s == QSize(880, 500)) << s.width() << "x" << s.height();
 
     // Panels at fixed places from the bar's left edge to its right edge, in the bar's font.
@@ -144,8 +146,7 @@ TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
     EXPECT_EQ(form->Panels[0]->geometry(), QRect(0, 0, 220, 33));
     EXPECT_EQ(form->Panels[1]->geometry(), QRect(220, 0, 80, 33));
     EXPECT_EQ(form->Panels[2]->geometry(), QRect(300, 0, bar - 300, 33));
-    EXPECT_EQ(form->mapTo(form.get(), form->StatusBar->geometry().topRight()).x(),
-              form->width() - 1);
+    EXPECT_EQ(form->StatusBar->geometry().right(), form->width() - 1);
     EXPECT_EQ(form->Panels[0]->font(), QApplication::font("QStatusBar"));
     EXPECT_NE(form->Panels[0]->font().family(), "MS Sans Serif");
 
