@@ -15,7 +15,7 @@ PATH=$PATH:/usr/sbin:/sbin
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpugixml-dev googletest libgtest-dev
           libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
-          snmpd snmp rsyslog)
+          snmpd snmp rsyslog openbox locales)
 # The window icon's SVG plugin; checking the desktop entry, the metainfo and the service unit.
 packages+=(libqt6svg6 desktop-file-utils appstream systemd)
 

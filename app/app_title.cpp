@@ -1,17 +1,18 @@
 #include "app_title.h"
 
+#include <QString>
 #include <cstdio>
 
 namespace tarvane {
 
 std::string ApplicationTitleOf(const std::string& programPath) {
-    const size_t slash = programPath.find_last_of("/\\:");
+    const size_t slash = programPath.rfind('/');
     std::string name = slash == std::string::npos ? programPath : programPath.substr(slash + 1);
     name = name.substr(0, name.find('.'));
-    for (size_t i = 1; i < name.size(); ++i) {
-        if (name[i] >= 'A' && name[i] <= 'Z') name[i] = static_cast<char>(name[i] - 'A' + 'a');
-    }
-    return name;
+    const QString title = QString::fromLocal8Bit(name.data(), qsizetype(name.size()));
+    // The first character may be a surrogate pair; it stays as it is, whole.
+    const qsizetype first = title.isEmpty() ? 0 : title.at(0).isHighSurrogate() ? 2 : 1;
+    return (title.left(first) + title.mid(first).toLower()).toLocal8Bit().toStdString();
 }
 
 std::string HandlerErrorText(const std::string& message) {

@@ -4,8 +4,8 @@
 
 namespace tarvane {
 
-// The application title: the program file's name up to its first ".", letters after the first
-// in lower case ("TARVANE.bin" gives "Tarvane").
+// The application title: the program file's name (after the last "/") up to its first ".",
+// every letter after the first in lower case ("TÄRVANE.bin" gives "Tärvane").
 std::string ApplicationTitleOf(const std::string& programPath);
 
 // The handler error box text: the message, plus "." when its last character sorts after ".".

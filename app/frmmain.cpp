@@ -12,14 +12,15 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QResizeEvent>
-#include <QScreen>
 #include <QShowEvent>
+#include <QSizeGrip>
 #include <QStatusBar>
 #include <QUrl>
-#include <QWindow>
+#include <algorithm>
 #include <chrono>
 
 #include "app/app_title.h"
+#include "app/outer_placement.h"
 #include "app/severity_command.h"
 #include "app/severity_dialog.h"
 #include "logfiles/clock.h"
@@ -43,6 +44,57 @@ QString ToQ(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsiz
 std::string ApplicationTitle() { return ApplicationTitleOf(velmar::ProgramFilePath()); }
 
 const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+const QSize kOuterSize(805, 499);
+
+// The system's status-bar font, kept against the window's own font.
+QFont StatusBarFont() {
+    QFont font = QApplication::font("QStatusBar");
+    font.setResolveMask(QFont::AllPropertiesResolved);
+    return font;
+}
+
+// The panels at fixed places from the bar's left edge, the last one to its right edge, with
+// none of the toolkit's margins or spacing between them.
+class PanelLayout : public QObject {
+  public:
+    PanelLayout(QStatusBar* bar, QLabel* const (&panels)[3]) : QObject(bar), bar_(bar) {
+        for (int i = 0; i < 3; ++i) panels_[i] = panels[i];
+        bar->installEventFilter(this);
+        Place();
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == bar_ && event->type() == QEvent::Resize) Place();
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    void Place() {
+        const int h = bar_->height();
+        panels_[0]->setGeometry(0, 0, 220, h);
+        panels_[1]->setGeometry(220, 0, 80, h);
+        panels_[2]->setGeometry(300, 0, std::max(0, bar_->width() - 300), h);
+    }
+    QStatusBar* bar_;
+    QLabel* panels_[3] = {};
+};
+
+// A message box centred on the screen once its size is known.
+class ScreenCentredBox : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);
+        placement_.Apply();
+    }
+
+  private:
+    OuterPlacement placement_{this, std::nullopt};
+};
 
 }  // namespace
 
@@ -91,17 +143,16 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     RichEdit->move(0, 0);
 
     StatusBar = new QStatusBar(this);
+    StatusBar->setFont(StatusBarFont());
     StatusBar->setFixedHeight(33);
     StatusBar->setSizeGripEnabled(true);
     for (int i = 0; i < 3; ++i) {
         Panels[i] = new QLabel(StatusBar);
         Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     }
-    Panels[0]->setFixedWidth(220);
-    Panels[1]->setFixedWidth(80);
-    StatusBar->addWidget(Panels[0]);
-    StatusBar->addWidget(Panels[1]);
-    StatusBar->addWidget(Panels[2], 1);
+    new PanelLayout(StatusBar, Panels);
+    // The grip stays in the corner above the last panel.
+    if (auto* grip = StatusBar->findChild<QSizeGrip*>()) grip->raise();
     setStatusBar(StatusBar);
     // Once the view is full the count text repeats with every line; a label that is set anew
     // relays out the status bar for nothing.
@@ -147,7 +198,8 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
         IdSysLogServerUDPRead(data, binding);
     };
 
-    SetOuterSize(QSize(805, 499));
+    placement_ = new OuterPlacement(this, kOuterSize);
+    resize(kOuterSize);
     // All elements exist: the "loaded" notification opens the listener.
     IdSysLogServer->Loaded();
 }
@@ -179,11 +231,8 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 
 namespace {
 QSize FrameExtra(const QWidget* w) {
-    if (const QWindow* handle = w->windowHandle()) {
-        const QMargins m = handle->frameMargins();
-        return QSize(m.left() + m.right(), m.top() + m.bottom());
-    }
-    return QSize(0, 0);
+    const QMargins m = FrameMarginsOf(w);
+    return QSize(m.left() + m.right(), m.top() + m.bottom());
 }
 }  // namespace
 
@@ -194,10 +243,9 @@ void TfrmMain::SetOuterSize(QSize outer) { resize(outer - FrameExtra(this)); }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    // The frame is known only once the window exists on screen.
     if (!shownOnce_) {
         shownOnce_ = true;
-        SetOuterSize(QSize(805, 499));
+        placement_->Apply();
     }
 }
 
@@ -228,8 +276,8 @@ void TfrmMain::SNMPGet1Click() {
 }
 
 void TfrmMain::About1Click() {
-    QMessageBox box(QMessageBox::NoIcon, ToQ(ApplicationTitle()),
-                    ToQ(velmar::GetFileVersionText("")), QMessageBox::Ok, this);
+    ScreenCentredBox box(QMessageBox::NoIcon, ToQ(ApplicationTitle()),
+                         ToQ(velmar::GetFileVersionText("")), QMessageBox::Ok, this);
     box.exec();
 }
 
@@ -277,11 +325,6 @@ int RunApplication() {
         return 1;
     }
     frmMain->FormCreate();
-    // Centred on the screen by the outer size.
-    if (QScreen* screen = frmMain->screen()) {
-        const QRect area = screen->availableGeometry();
-        frmMain->move(area.center() - QPoint(frmMain->width() / 2, frmMain->height() / 2));
-    }
     frmMain->show();
     QApplication::exec();
     // Nothing is shown or written once the loop has ended.

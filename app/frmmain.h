@@ -17,6 +17,7 @@ class QStatusBar;
 namespace tarvane {
 
 class HandOff;
+class OuterPlacement;
 class HandOffPump;
 class RollingView;
 class UdpListener;
@@ -82,6 +83,8 @@ private:
     void TrimToFit() override;
 
     std::unique_ptr<HandOffPump> pump_;
+    // Outer size and centring until the window manager has told the frame.
+    OuterPlacement* placement_ = nullptr;
     bool shownOnce_ = false;
     std::unique_ptr<Intake> intake_;
 };

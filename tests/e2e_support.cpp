@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <regex>
@@ -75,7 +77,8 @@ std::vector<std::string> BaseEnvironment(const ProgramDir& dir) {
 
 }  // namespace
 
-ProgramDir::ProgramDir() : root_(MakeTempDir()) {
+ProgramDir::ProgramDir(std::string programName)
+    : root_(MakeTempDir()), programName_(std::move(programName)) {
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::replace);
     fs::create_directory(Dir());
     fs::copy_file(TARVANE_BINARY, Executable());
@@ -237,8 +240,9 @@ bool HaveProgram(const std::string& name) {
 }
 
 Tarvane::Tarvane(const ProgramDir& dir, const std::vector<std::string>& environment)
-    // Started from elsewhere: the program must find its directory by itself.
-    : process_({dir.Executable().string()}, environment, "/", dir.OutputFile()) {}
+    // Started from elsewhere (the folder above its own): the program must find its directory
+    // by itself.
+    : process_({dir.Executable().string()}, environment, dir.Root(), dir.OutputFile()) {}
 
 bool Tarvane::WaitUntilListening(Duration limit) {
     return WaitUntil([&] { return UdpPortBound(514) || !process_.Running(); }, limit) &&
@@ -408,11 +412,32 @@ VirtualDisplay::VirtualDisplay() : root_(MakeTempDir()) {
 }
 
 VirtualDisplay::~VirtualDisplay() {
+    if (windowManager_) windowManager_->Terminate();
     // Terminated, not killed: the server removes its lock file and socket from /tmp.
     if (server_) server_->Terminate();
     server_.reset();
     std::error_code ignored;
     fs::remove_all(root_, ignored);
+}
+
+bool VirtualDisplay::StartWindowManager() {
+    if (!Ok() || !HaveProgram("openbox") || !HaveProgram("xprop")) return false;
+    windowManager_.emplace(
+        std::vector<std::string>{"/usr/bin/openbox"},
+        std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name_,
+                                 "HOME=" + root_.string(), "XDG_CONFIG_HOME=" + root_.string(),
+                                 "XDG_RUNTIME_DIR=" + root_.string()},
+        root_, root_ / "openbox.txt");
+    // A window manager announces itself on the root window once it manages windows.
+    return WaitUntil(
+               [&] {
+                   return !windowManager_->Running() ||
+                          RunCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, 2s,
+                                     {"DISPLAY=" + name_})
+                                  .output.find("window id") != std::string::npos;
+               },
+               10s) &&
+           windowManager_->Running();
 }
 
 CommandResult VirtualDisplay::XdoTool(const std::vector<std::string>& arguments, Duration limit) {
@@ -463,18 +488,43 @@ std::string VirtualDisplay::Position(const std::string& window) {
     return GeometryField(XdoTool({"getwindowgeometry", window}).output, "Position");
 }
 
-void VirtualDisplay::PressKeys(const std::string& window, const std::vector<std::string>& keys) {
+std::string VirtualDisplay::OuterGeometry(const std::string& window) {
+    const auto info = RunCommand({"xwininfo", "-id", window}, 5s, {"DISPLAY=" + name_}).output;
+    auto field = [&](const std::string& name) {
+        const auto at = info.find(name + ":");
+        return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + name.size() + 1);
+    };
+    int left = 0, right = 0, top = 0, bottom = 0;
+    const auto extents =
+        RunCommand({"xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s, {"DISPLAY=" + name_})
+            .output;
+    if (const auto at = extents.find(" = "); at != std::string::npos)
+        std::sscanf(extents.c_str() + at + 3, "%d, %d, %d, %d", &left, &right, &top, &bottom);
+    const int width = field("Width"), height = field("Height");
+    const int x = field("Absolute upper-left X"), y = field("Absolute upper-left Y");
+    if (width < 0 || height < 0) return {};
+    return std::to_string(width + left + right) + "x" + std::to_string(height + top + bottom) +
+           "+" + std::to_string(x - left) + "+" + std::to_string(y - top);
+}
+
+bool VirtualDisplay::PressKeys(pid_t program, const std::string& window,
+                               const std::vector<std::string>& keys) {
+    const auto shown = [&] {
+        return XdoTool({"search", "--onlyvisible", "--pid", std::to_string(program)}).output;
+    };
     XdoTool({"windowfocus", "--sync", window});
-    for (const auto& key : keys) {
-        XdoTool({"key", "--clearmodifiers", key});
-        // A menu or dialog opened by one key must be up before the next key reaches it.
-        std::this_thread::sleep_for(300ms);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const std::string before = shown();
+        XdoTool({"key", "--clearmodifiers", keys[i]});
+        if (i + 1 < keys.size() && !WaitUntil([&] { return shown() != before; }, 5s)) return false;
     }
+    return true;
 }
 
 void VirtualDisplay::TypeText(const std::string& window, const std::string& text) {
     XdoTool({"windowfocus", "--sync", window});
-    XdoTool({"type", "--delay", "50", text});
+    // "--" ends the options: text may begin with "-".
+    XdoTool({"type", "--delay", "50", "--", text});
 }
 
 bool VirtualDisplay::Screenshot(const fs::path& file) {

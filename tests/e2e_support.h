@@ -29,7 +29,8 @@ bool WaitUntil(const std::function<bool()>& condition, Duration limit);
 // removed with everything in it at the end.
 class ProgramDir {
   public:
-    ProgramDir();
+    // The program file bears the given name.
+    explicit ProgramDir(std::string programName = "Tarvane");
     ~ProgramDir();
     ProgramDir(const ProgramDir&) = delete;
     ProgramDir& operator=(const ProgramDir&) = delete;
@@ -37,7 +38,7 @@ class ProgramDir {
     const std::filesystem::path& Root() const { return root_; }
     // The program's own directory: the executable, its settings and its daily files.
     std::filesystem::path Dir() const { return root_ / "prog"; }
-    std::filesystem::path Executable() const { return Dir() / "Tarvane"; }
+    std::filesystem::path Executable() const { return Dir() / programName_; }
     // Where the program's stdout and stderr go (outside its directory).
     std::filesystem::path OutputFile() const { return root_ / "output.txt"; }
 
@@ -52,6 +53,7 @@ class ProgramDir {
 
   private:
     std::filesystem::path root_;
+    std::string programName_;
     size_t forgotten_ = 0;
 };
 
@@ -159,6 +161,9 @@ class VirtualDisplay {
 
     bool Ok() const { return !name_.empty(); }
     const std::string& Name() const { return name_; }
+    // Starts openbox on the display, with no configuration but its own; true once it manages
+    // windows.
+    bool StartWindowManager();
 
     // xdotool on this display.
     CommandResult XdoTool(const std::vector<std::string>& arguments, Duration limit = 5s);
@@ -170,8 +175,13 @@ class VirtualDisplay {
     // "805x499" for a window.
     std::string Geometry(const std::string& window);
     std::string Position(const std::string& window);
-    // Focuses the window, then presses the keys one after another (xdotool key names).
-    void PressKeys(const std::string& window, const std::vector<std::string>& keys);
+    // The outer geometry "805x499+237+262" of a top-level window: its own geometry with the
+    // frame the window manager reports around it.
+    std::string OuterGeometry(const std::string& window);
+    // Focuses the window of the program, then presses the keys one after another (xdotool key
+    // names). Each key before the last must change the program's windows on screen (a menu
+    // opens or gives way to the next): the next key waits for that. False when one did not.
+    bool PressKeys(pid_t program, const std::string& window, const std::vector<std::string>& keys);
     void TypeText(const std::string& window, const std::string& text);
     // A picture of the whole screen as PNG; false when no tool could take it.
     bool Screenshot(const std::filesystem::path& file);
@@ -179,6 +189,7 @@ class VirtualDisplay {
   private:
     std::string name_;
     std::optional<Process> server_;
+    std::optional<Process> windowManager_;
     std::filesystem::path root_;
 };
 

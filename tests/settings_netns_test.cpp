@@ -57,6 +57,16 @@ TEST_F(SettingsFileTest, EmptyDirectoryGetsTheFileOfDefaults) {
               std::vector<std::string>{"[7] 10.1.1.1 <15>debug"});
 }
 
+// Regression: a ":" in the program file's name was taken for a directory separator, and the
+// settings and daily files landed in the folder it was started from.
+TEST_F(SettingsFileTest, ColonInTheProgramNameKeepsTheFilesBesideIt) {
+    ProgramDir named("Tar:vane");
+    Tarvane colon(named, OffscreenEnvironment(named));
+    ASSERT_TRUE(colon.WaitUntilReady(named)) << ReadFile(named.OutputFile());
+    EXPECT_EQ(ReadFile(named.Dir() / "Tarvane.xml"), kDefaults);
+    EXPECT_FALSE(std::filesystem::exists(named.Root() / "Tarvane.xml"));
+}
+
 struct Case {
     const char* what;
     std::string settings;

@@ -18,7 +18,6 @@ namespace tarvane::e2e {
 namespace {
 
 const char* const kMainWindow = "^Ombrel - Tarvane$";
-const std::filesystem::path kScreenshots = "/work/screenshots";
 
 class WindowTest : public ::testing::Test {
   protected:
@@ -57,9 +56,9 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
     const auto box = display->WaitForWindow("^Application Error$");
     ASSERT_TRUE(box) << ReadFile(dir.OutputFile());
     EXPECT_TRUE(display->FindWindows(kMainWindow).empty());
-    display->Screenshot(kScreenshots / "startup-error.png");
+    display->Screenshot(dir.Root() / "startup-error.png");
     EXPECT_FALSE(program.Proc().WaitForExit(300ms)) << "ended before the box was closed";
-    display->PressKeys(*box, {"Return"});
+    display->PressKeys(program.Proc().Pid(), *box, {"Return"});
     EXPECT_EQ(program.Proc().WaitForExit(5s), std::optional<int>(1));
     ::close(blocker);
 }
@@ -76,7 +75,7 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
     for (const char* text : {"<134>Dec  9 12:00:00 host app: hello", "plain text", "<11>error"})
         SendDatagram("127.0.0.1", text);
     ASSERT_TRUE(WaitForLastLine("[3] 127.0.0.1 <11>error"));
-    display->Screenshot(kScreenshots / "main.png");
+    display->Screenshot(dir.Root() / "main.png");
 
     std::atomic<bool> stop{false};
     std::thread sender([&] {
@@ -86,9 +85,9 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
             std::this_thread::sleep_for(500us);
         }
     });
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() > 10; }, 10s)) << "traffic is handled";
     const auto pressed = std::chrono::steady_clock::now();
-    display->PressKeys(*window, {"alt+f", "x"});
+    EXPECT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "x"}));
     const auto code = program.Proc().WaitForExit(5s);
     const auto took = std::chrono::steady_clock::now() - pressed;
     stop = true;
@@ -106,12 +105,12 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     ASSERT_TRUE(WaitForLastLine("[6] 127.0.0.1 <14>before"));
 
     // File menu, its first item; the dialog proposes the current value all selected.
-    display->PressKeys(*window, {"alt+f", "Return"});
+    ASSERT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "Return"}));
     const auto dialog = display->WaitForWindow("^Severity$");
     ASSERT_TRUE(dialog);
-    display->PressKeys(*dialog, {"ctrl+a"});
+    display->PressKeys(program.Proc().Pid(), *dialog, {"ctrl+a"});
     display->TypeText(*dialog, "5");
-    display->PressKeys(*dialog, {"Return"});
+    display->PressKeys(program.Proc().Pid(), *dialog, {"Return"});
     EXPECT_TRUE(display->WaitForNoWindow("^Severity$"));
     const auto settings = dir.Dir() / "Tarvane.xml";
     EXPECT_TRUE(WaitUntil(
@@ -125,11 +124,11 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
               (std::vector<std::string>{"[6] 127.0.0.1 <14>before", "[5] 127.0.0.1 <13>x"}));
 
     // Help has no access letter: from the File menu one step right, then its first item.
-    display->PressKeys(*window, {"alt+f", "Right", "Return"});
+    ASSERT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "Right", "Return"}));
     const auto about = display->WaitForWindow("^Tarvane$");
     ASSERT_TRUE(about);
-    display->Screenshot(kScreenshots / "about.png");
-    display->PressKeys(*about, {"Return"});
+    display->Screenshot(dir.Root() / "about.png");
+    display->PressKeys(program.Proc().Pid(), *about, {"Return"});
     EXPECT_TRUE(display->WaitForNoWindow("^Tarvane$"));
     EXPECT_TRUE(program.Proc().Running());
 }

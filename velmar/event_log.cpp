@@ -172,8 +172,10 @@ void LogEntry(tLogRec entry, std::string& csvFileName, const tarvane::Clock& clo
             }
             if (acquired) {
                 BusyGuard guard{log.Busy};
-                tarvane::AppendTextToFile(CsvLine(clock.Now(), clock.Now(), log.Tag, code,
-                                                  entry.Text),
+                // Column 1 reads the clock before column 2: never a later first column.
+                const tarvane::LocalTime first = clock.Now();
+                const tarvane::LocalTime second = clock.Now();
+                tarvane::AppendTextToFile(CsvLine(first, second, log.Tag, code, entry.Text),
                                           csvFileName, true);
             }
         }

@@ -93,7 +93,16 @@ int WinsockCode(int err) {
         case EHOSTDOWN: return 10064;
         case EHOSTUNREACH: return 10065;
         case ENOTEMPTY: return 10066;
-        default: return err;
+        // Winsock's own codes, without a text of the table.
+        case ENOMEM: return 8;  // WSA_NOT_ENOUGH_MEMORY
+        case EPIPE: return 10058;
+        case EUSERS: return 10068;
+        case EDQUOT: return 10069;
+        case ESTALE: return 10070;
+        case EREMOTE: return 10071;
+        case ECANCELED: return 10103;
+        // Any other failure of the system underneath: WSASYSCALLFAILURE, never a bare errno.
+        default: return 10107;
     }
 }
 

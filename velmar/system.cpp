@@ -6,7 +6,10 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <cwchar>
+#include <cwctype>
 
 namespace velmar {
 
@@ -17,7 +20,7 @@ std::string ProgramFilePath() {
 }
 
 std::string ProgramDirOf(const std::string& exePath) {
-    const size_t last = exePath.find_last_of("/\\:");
+    const size_t last = exePath.rfind('/');
     std::string dir = last == std::string::npos ? std::string() : exePath.substr(0, last + 1);
     if (dir.rfind("\\\\?\\", 0) == 0) dir.erase(0, 4);
     return dir;
@@ -44,6 +47,16 @@ locale_t UserLocale(int categoryMask) {
 
 locale_t TimeLocale() {
     static const locale_t l = UserLocale(LC_TIME_MASK);
+    return l;
+}
+
+// The character set of the time locale's texts, which may differ from the user's LC_CTYPE.
+locale_t TimeCharacterLocale() {
+    static const locale_t l = [] {
+        const char* name = ::nl_langinfo_l(_NL_LOCALE_NAME(LC_TIME), TimeLocale());
+        const locale_t c = ::newlocale(LC_CTYPE_MASK, name ? name : "C", static_cast<locale_t>(0));
+        return c ? c : ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+    }();
     return l;
 }
 
@@ -74,18 +87,42 @@ std::string Format(const char* format, const tarvane::LocalTime& t) {
 
 }  // namespace
 
+std::string TimeSeparatorOf(const std::string& timeFormat) {
+    static const std::string kColon = ":";
+    for (size_t i = 0; i + 1 < timeFormat.size(); ++i) {
+        if (timeFormat[i] != '%') continue;
+        size_t conv = i + 1;
+        // Flags, width and the E/O modifiers may stand between "%" and the letter.
+        while (conv < timeFormat.size() && std::strchr("_-0^#EO123456789", timeFormat[conv]))
+            ++conv;
+        if (conv >= timeFormat.size()) break;
+        const char letter = timeFormat[conv];
+        if (std::strchr("TRr", letter)) return kColon;
+        if (!std::strchr("HIkl", letter)) {
+            i = conv;
+            continue;
+        }
+        const size_t next = timeFormat.find('%', conv + 1);
+        if (next == std::string::npos) return kColon;
+        const std::string between = timeFormat.substr(conv + 1, next - conv - 1);
+        // One whole punctuation character: in a multibyte format a lone byte is only a part.
+        std::mbstate_t state{};
+        wchar_t wide = 0;
+        const size_t length = std::mbrtowc(&wide, between.data(), between.size(), &state);
+        const bool whole = !between.empty() && length == between.size();
+        return whole && std::iswpunct(static_cast<wint_t>(wide)) ? between : kColon;
+    }
+    return kColon;
+}
+
 std::string TimeSeparator() {
     static const std::string sep = [] {
-        // The character that follows the hour in the locale's time format.
-        const std::string fmt = ::nl_langinfo_l(T_FMT, TimeLocale());
-        for (size_t i = 0; i + 2 < fmt.size(); ++i) {
-            if (fmt[i] == '%' && (fmt[i + 1] == 'H' || fmt[i + 1] == 'I' || fmt[i + 1] == 'k' ||
-                                  fmt[i + 1] == 'l')) {
-                if (fmt[i + 2] != '%') return std::string(1, fmt[i + 2]);
-            }
-            if (fmt[i] == '%' && fmt[i + 1] == 'T') return std::string(":");
-        }
-        return std::string(":");
+        const char* fmt = ::nl_langinfo_l(T_FMT, TimeLocale());
+        // The format's bytes are decoded in the time locale's own character set.
+        const locale_t previous = ::uselocale(TimeCharacterLocale());
+        std::string r = TimeSeparatorOf(fmt ? fmt : "");
+        ::uselocale(previous);
+        return r;
     }();
     return sep;
 }

@@ -8,14 +8,18 @@ namespace velmar {
 
 // The full path of the running executable (readlink of /proc/self/exe).
 std::string ProgramFilePath();
-// The directory part of an executable path, up to and including its last "/" (or "\\" or
-// ":"), with a leading long-path prefix "\\?\" removed. Pure string rule.
+// The directory part of an executable path, up to and including its last "/" (":" and "\\" are
+// ordinary name characters), with a leading long-path prefix "\\?\" removed. Pure string rule.
 std::string ProgramDirOf(const std::string& exePath);
 // ProgramDirOf(ProgramFilePath()).
 std::string GetProgramDir();
 // Makes the program's directory the working directory and returns it; failure is ignored.
 std::string ChangeToProgramDir();
 
+// The time separator a time format (nl_langinfo T_FMT) gives: the one whole punctuation
+// character between its hours and minutes, ":" where it has none ("%H時%M分%S秒").
+// Multibyte text is read in the calling thread's locale.
+std::string TimeSeparatorOf(const std::string& timeFormat);
 // Locale data of the user's LC_TIME / LC_NUMERIC, with ":" / "," where the locale has none.
 std::string TimeSeparator();
 std::string MonthAbbreviation(int month);  // 1..12

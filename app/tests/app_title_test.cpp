@@ -10,6 +10,12 @@ TEST(ApplicationTitle, NameUpToFirstDotWithLaterLettersLowered) {
     EXPECT_EQ(ApplicationTitleOf("/opt/TARVANE.bin.old"), "Tarvane");
     EXPECT_EQ(ApplicationTitleOf("tarVane2.exe"), "tarvane2");
     EXPECT_EQ(ApplicationTitleOf("/a.b/Prog"), "Prog");  // a dot in a directory does not count
+    // ":" and "\\" are name characters; every letter is lowered, not only ASCII ones.
+    EXPECT_EQ(ApplicationTitleOf("/opt/Tar:vane"), "Tar:vane");
+    EXPECT_EQ(ApplicationTitleOf("/opt/TAR\\VANE.exe"), "Tar\\vane");
+    EXPECT_EQ(ApplicationTitleOf("/opt/TÄRVANE"), "Tärvane");
+    EXPECT_EQ(ApplicationTitleOf("/opt/ÄÖ.x"), "Äö");
+    EXPECT_EQ(ApplicationTitleOf("/opt/\U0001D400BC"), "\U0001D400bc");  // first one not split
 }
 
 TEST(HandlerErrorText, AddsAStopOnlyAfterCharactersThatSortAfterIt) {

@@ -169,9 +169,3 @@ TEST_F(FrmMainTest, CloseButtonEndsTheLoopLikeExit) {
 
 }  // namespace
 }  // namespace tarvane
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -198,6 +198,23 @@ TEST_F(EventLogTest, NewDayLineComesFirst) {
             "09:00:02,\"\\[09:00:02\\.015\\]\",\"MAIN      \",30000,\"quote 'here', comma\"\r\n"));
 }
 
+// Regression: both columns were read as arguments of one call, column 2 first, so at a second
+// boundary column 1 was the later time.
+TEST_F(EventLogTest, ColumnOneReadsTheClockBeforeColumnTwo) {
+    // A second later at every reading.
+    struct TickingClock : tarvane::Clock {
+        tarvane::LocalTime Now() const override { return At(2024, 3, 5, 9, 0, ++calls % 60); }
+        mutable int calls = 0;
+    } ticking;
+    tLogRec entry;
+    entry.Code = 1234;
+    std::string name;
+    LogEntry(entry, name, ticking);
+    const std::string line = ReadFile(name);
+    ASSERT_GE(line.size(), 20u) << line;
+    EXPECT_LT(line.substr(0, 8), line.substr(11, 8)) << line;
+}
+
 // A flag held elsewhere for the whole wait drops the line; that is no failure.
 TEST_F(EventLogTest, BusyFlagHeldTooLongDropsTheLine) {
     GlobalSettings.Log.Busy = true;

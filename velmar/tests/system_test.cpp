@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <locale.h>
+
 #include <cstdlib>
 
 #include "logfiles/tests/fixed_clock.h"
@@ -20,15 +22,39 @@ TEST(ProgramDir, DirectoryPartAndLongPathPrefix) {
         const char* dir;
     } cases[] = {
         {"/opt/tools/Tarvane", "/opt/tools/"},
-        {"C:\\Tools\\Tarvane.exe", "C:\\Tools\\"},
-        {"\\\\?\\C:\\Tools\\Tarvane.exe", "C:\\Tools\\"},
-        {"C:Tarvane.exe", "C:"},
+        // Only "/" separates: ":" and "\\" belong to names.
+        {"/opt/tools/Tar:vane", "/opt/tools/"},
+        {"/opt/a\\b/Tar\\vane", "/opt/a\\b/"},
+        {"C:\\Tools\\Tarvane.exe", ""},
+        {"\\\\?\\/opt/tools/Tarvane", "/opt/tools/"},
         {"Tarvane", ""},
         {"/Tarvane", "/"},
     };
     for (const Case& c : cases) EXPECT_EQ(ProgramDirOf(c.path), c.dir) << c.path;
     EXPECT_EQ(GetProgramDir().back(), '/');
     EXPECT_EQ(GetProgramDir() + "velmar_system_test", ProgramFilePath());
+}
+
+TEST(TimeSeparator, OneWholePunctuationCharacterBetweenHoursAndMinutes) {
+    // Multibyte formats are read as UTF-8 here.
+    const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    ASSERT_TRUE(utf8);
+    const locale_t previous = ::uselocale(utf8);
+    struct Case {
+        const char* format;
+        const char* separator;
+    } cases[] = {
+        {"%H:%M:%S", ":"}, {"%H.%M.%S", "."}, {"%T", ":"},          {"%r", ":"},
+        {"%I:%M:%S %p", ":"}, {"%l.%M %p", "."}, {"%OH.%OM", "."},  {"%-H.%M", "."},
+        // Letters, several characters or none: the colon.
+        {"%H時%M分%S秒", ":"}, {"%Hh%M", ":"}, {"%H h %M", ":"}, {"%H%M", ":"}, {"%H", ":"},
+        {"", ":"}, {"%p %I:%M", ":"},
+        // A punctuation character of several bytes is taken whole.
+        {"%H\uFF1A%M", "\uFF1A"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(TimeSeparatorOf(c.format), c.separator) << c.format;
+    ::uselocale(previous);
+    ::freelocale(utf8);
 }
 
 TEST(TimeOfDay, BrokenDownAndDateTimeValues) {

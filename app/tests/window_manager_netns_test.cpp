@@ -1,0 +1,231 @@
+// The window on an X display managed by openbox, which draws a frame around it: the outer size,
+// the centring, the layout, the panels, the About box and the severity command, with the
+// geometry read from the X server as any other client sees it. The binary is named after the
+// program, whose file name gives the boxes their title.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "app/frmmain.h"
+#include "logfiles/tests/temp_dir.h"
+#include "settings/settings.h"
+#include "tests/e2e_support.h"
+#include "view/rolling_view.h"
+
+namespace tarvane {
+namespace {
+
+using e2e::VirtualDisplay;
+using testing::ReadFile;
+using testing::TempDir;
+
+VirtualDisplay* display = nullptr;
+
+// Processes events until the condition holds or the limit passes.
+bool WaitFor(const std::function<bool()>& condition, int limitMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > limitMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+std::string Id(const QWidget* w) { return std::to_string(w->winId()); }
+
+// Acts on the modal box with the given title once it is up; true in the result from then on.
+// A box that does not come within the limit leaves it false, and whatever modal box is up then
+// is closed, so the test goes on. The watch ends with its owner.
+std::shared_ptr<bool> OnModal(QObject* owner, const QString& title,
+                              std::function<void(QWidget*)> act, int limitMs = 10000) {
+    auto acted = std::make_shared<bool>(false);
+    auto* poll = new QTimer(owner);
+    QElapsedTimer since;
+    since.start();
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        QWidget* box = QApplication::activeModalWidget();
+        const bool up = box && box->windowTitle() == title && box->isVisible();
+        if (!up && since.elapsed() <= limitMs) return;
+        poll->stop();
+        poll->deleteLater();
+        if (up) {
+            *acted = true;
+            act(box);
+        } else if (box) {
+            box->close();
+        }
+    });
+    poll->start(20);
+    return acted;
+}
+
+// Centred: the outer frame's middle is the screen's (1280 x 1024), to a pixel.
+bool Centred(const std::string& outer) {
+    int w = 0, h = 0, x = 0, y = 0;
+    if (std::sscanf(outer.c_str(), "%dx%d+%d+%d", &w, &h, &x, &y) != 4) return false;
+    return std::abs(2 * x + w - 1280) <= 1 && std::abs(2 * y + h - 1024) <= 1;
+}
+
+class WindowManagerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!display) GTEST_SKIP() << "no Xvfb, xdotool or openbox";
+        Settings = {};
+        Settings.Severity = 7;
+        form = std::make_unique<TfrmMain>();
+        form->ChangeDir = [this] { return dir.path().string() + "/"; };
+        // Every layout of the view, the first one included.
+        form->RichEdit->installEventFilter(new ResizeRecorder(form->RichEdit, &layouts));
+        form->FormCreate();
+        form->show();
+    }
+    void TearDown() override {
+        if (form) form->CloseListener();
+        form.reset();
+    }
+    struct ResizeRecorder : QObject {
+        ResizeRecorder(QObject* parent, std::vector<QSize>* sizes)
+            : QObject(parent), sizes(sizes) {}
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::Resize) sizes->push_back(static_cast<QWidget*>(o)->size());
+            return false;
+        }
+        std::vector<QSize>* sizes;
+    };
+    bool WaitForOuter(const QWidget* w, const std::string& geometry) {
+        return WaitFor([&] { return display->OuterGeometry(Id(w)) == geometry; });
+    }
+    TempDir dir;
+    std::unique_ptr<TfrmMain> form;
+    std::vector<QSize> layouts;
+};
+
+TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
+    // 805 x 499 with the frame, centred on the whole screen.
+    ASSERT_TRUE(WaitForOuter(form.get(), "805x499+237+262"))
+        << display->OuterGeometry(Id(form.get()));
+    EXPECT_EQ(form->RichEdit->geometry(), QRect(0, 0, 785, 399));
+
+    // Resized from outside to 900 x 600 and back, by the client size the frame leaves.
+    const QMargins m = form->windowHandle()->frameMargins();
+    ASSERT_FALSE(m.isNull()) << "openbox draws a frame";
+    for (const QSize outer : {QSize(900, 600), QSize(805, 499)}) {
+        const QSize client = outer - QSize(m.left() + m.right(), m.top() + m.bottom());
+        display->XdoTool({"windowsize", Id(form.get()), std::to_string(client.width()),
+                          std::to_string(client.height())});
+        const std::string size =
+            std::to_string(outer.width()) + "x" + std::to_string(outer.height());
+        EXPECT_TRUE(WaitFor([&] {
+            return display->OuterGeometry(Id(form.get())).starts_with(size);
+        })) << display->OuterGeometry(Id(form.get()));
+        const QRect view(0, 0, outer.width() - 20, outer.height() - 100);
+        EXPECT_TRUE(WaitFor([&] { return form->RichEdit->geometry() == view; }))
+            << outer.width() << " gives " << form->RichEdit->width();
+    }
+    ASSERT_FALSE(layouts.empty());
+    EXPECT_EQ(layouts.front(), QSize(785, 399)) << "the first layout is that of every other";
+    for (const QSize s : layouts)
+        EXPECT_TRUE(s == QSize(785, 399) || s == QSize(880, 500)) << s.width() << "x" << s.height();
+
+    // Panels at fixed places from the bar's left edge to its right edge, in the bar's font.
+    const int bar = form->StatusBar->width();
+    EXPECT_EQ(form->StatusBar->height(), 33);
+    EXPECT_EQ(form->Panels[0]->geometry(), QRect(0, 0, 220, 33));
+    EXPECT_EQ(form->Panels[1]->geometry(), QRect(220, 0, 80, 33));
+    EXPECT_EQ(form->Panels[2]->geometry(), QRect(300, 0, bar - 300, 33));
+    EXPECT_EQ(form->StatusBar->geometry().right(), form->width() - 1);
+    EXPECT_EQ(form->Panels[0]->font(), QApplication::font("QStatusBar"));
+    EXPECT_NE(form->Panels[0]->font().family(), "MS Sans Serif");
+
+    // The About box on the middle of the screen, not over the window.
+    form->move(0, 0);
+    ASSERT_TRUE(WaitFor([&] { return display->OuterGeometry(Id(form.get())).ends_with("+0+0"); }));
+    const auto about = OnModal(form.get(), "Tarvane", [&](QWidget* box) {
+        EXPECT_TRUE(WaitFor([&] { return Centred(display->OuterGeometry(Id(box))); }))
+            << display->OuterGeometry(Id(box));
+        box->close();
+    });
+    form->About1->trigger();
+    EXPECT_TRUE(*about) << "no About box";
+}
+
+// The severity command end to end, its dialog answered as a user would.
+TEST_F(WindowManagerTest, SeverityCommandOkCancelAndInvalidEntry) {
+    auto answer = [&](const char* typed, const char* button) {
+        return [=](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>();
+            ASSERT_TRUE(edit);
+            EXPECT_EQ(edit->selectedText(), edit->text()) << "the proposal is all selected";
+            QTest::keyClicks(edit, typed);
+            for (auto* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == button) b->click();
+        };
+    };
+    // Each run of the command: its dialog answered, and the error box it may leave.
+    const auto run = [&](const char* typed, const char* button,
+                         std::function<void(QWidget*)> onError = nullptr) {
+        const auto dialog = OnModal(form.get(), "Severity", answer(typed, button));
+        const auto error = onError ? OnModal(form.get(), "Tarvane", onError) : nullptr;
+        form->mnuSetSEVERITYlevel->trigger();
+        EXPECT_TRUE(*dialog) << "no dialog for " << typed;
+        EXPECT_TRUE(!error || *error) << "no error box for " << typed;
+    };
+    const std::string settings = dir.path() / "Tarvane.xml";
+
+    run("05", "OK");
+    EXPECT_EQ(Settings.Severity, 5);
+    EXPECT_EQ(form->Panels[1]->text(), "Severity: 5");
+    EXPECT_EQ(form->mnuSetSEVERITYlevel->text(), "Set SEVERITY level (05)");
+    EXPECT_NE(ReadFile(settings).find("<Severity>5</Severity>"), std::string::npos);
+
+    // Cancel keeps the proposal, so the value stays and shows as proposed.
+    run("3", "Cancel");
+    EXPECT_EQ(Settings.Severity, 5);
+    EXPECT_EQ(form->Panels[1]->text(), "Severity: 5");
+    EXPECT_EQ(form->mnuSetSEVERITYlevel->text(), "Set SEVERITY level (5)");
+
+    // An invalid entry: the error box, and nothing changed.
+    const std::string before = ReadFile(settings);
+    run("abc", "OK", [](QWidget* box) {
+        auto* message = qobject_cast<QMessageBox*>(box);
+        EXPECT_TRUE(message && message->text() == "'abc' is not a valid integer value.");
+        box->close();
+    });
+    EXPECT_EQ(Settings.Severity, 5);
+    EXPECT_EQ(form->Panels[1]->text(), "Severity: 5");
+    EXPECT_EQ(form->mnuSetSEVERITYlevel->text(), "Set SEVERITY level (5)");
+    EXPECT_EQ(ReadFile(settings), before);
+}
+
+}  // namespace
+}  // namespace tarvane
+
+int main(int argc, char** argv) {
+    // The display and its window manager come before the application that connects to them.
+    std::unique_ptr<tarvane::e2e::VirtualDisplay> display;
+    if (tarvane::e2e::InPrivateNetwork()) {
+        display = std::make_unique<tarvane::e2e::VirtualDisplay>();
+        if (display->Ok() && display->StartWindowManager()) {
+            ::setenv("DISPLAY", display->Name().c_str(), 1);
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            tarvane::display = display.get();
+        }
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    const int code = RUN_ALL_TESTS();
+    return code;
+}
