@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "app/app_title.h"
 #include "app/outer_placement.h"
@@ -315,12 +316,17 @@ int RunApplication() {
     } catch (const std::exception& e) {
         const std::string path = velmar::ProgramFilePath();
         const std::string module = path.substr(path.find_last_of('/') + 1);
-        QMessageBox box(
-            QMessageBox::Critical, "Application Error",
-            ToQ(ApplicationErrorText(velmar::ClassNameOf(e), module,
-                                     ModuleOffset(reinterpret_cast<const void*>(&RunApplication)),
-                                     e.what())),
-            QMessageBox::Ok);
+        const QString text = ToQ(ApplicationErrorText(
+            velmar::ClassNameOf(e), module,
+            ModuleOffset(reinterpret_cast<const void*>(&RunApplication)), e.what()));
+        // Without a display nobody could close the box, and a headless collector would hang
+        // instead of ending for its service manager to see: the text goes to standard error.
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+            std::fprintf(stderr, "Application Error\n%s\n", text.toLocal8Bit().constData());
+            return 1;
+        }
+        QMessageBox box(QMessageBox::Critical, "Application Error", text, QMessageBox::Ok);
         box.exec();
         return 1;
     }

@@ -60,6 +60,14 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
     EXPECT_FALSE(program.Proc().WaitForExit(300ms)) << "ended before the box was closed";
     display->PressKeys(program.Proc().Pid(), *box, {"Return"});
     EXPECT_EQ(program.Proc().WaitForExit(5s), std::optional<int>(1));
+
+    // Without a display (a headless collector) nobody could close the box: the text goes to
+    // standard error and the program ends at once, for its service manager to restart it.
+    Tarvane headless(dir, OffscreenEnvironment(dir));
+    EXPECT_EQ(headless.Proc().WaitForExit(10s), std::optional<int>(1));
+    EXPECT_NE(ReadFile(dir.OutputFile()).find("Application Error\n"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.OutputFile()).find("Address and port are already in use."),
+              std::string::npos);
     ::close(blocker);
 }
 
