@@ -83,19 +83,7 @@ class PanelLayout : public QObject {
 };
 
 // A message box centred on the screen once its size is known.
-class ScreenCentredBox : public QMessageBox {
-  public:
-    using QMessageBox::QMessageBox;
-
-  protected:
-    void showEvent(QShowEvent* event) override {
-        QMessageBox::showEvent(event);
-        placement_.Apply();
-    }
-
-  private:
-    OuterPlacement placement_{this, std::nullopt};
-};
+using ScreenCentredBox = ScreenCentred<QMessageBox>;
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <optional>
 
+class QShowEvent;
 class QWidget;
 
 namespace tarvane {
@@ -40,6 +41,23 @@ class OuterPlacement : public QObject {
     QTimer recheck_;
     QElapsedTimer recheckUntil_;
     int corrections_ = 0;
+};
+
+// A top-level widget of class Base whose outer frame goes to the middle of the screen when it is
+// shown, once its size is final.
+template <class Base>
+class ScreenCentred : public Base {
+  public:
+    using Base::Base;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        Base::showEvent(event);
+        placement_.Apply();
+    }
+
+  private:
+    OuterPlacement placement_{this, std::nullopt};
 };
 
 // The frame around a top-level window as the platform reports it; none where there is none.

@@ -2,15 +2,15 @@
 
 #include <QDialog>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
+#include <QShowEvent>
 #include <QWidget>
-#include <QWindow>
 #include <algorithm>
 #include <cstdint>
+
+#include "app/outer_placement.h"
 
 namespace tarvane {
 
@@ -51,8 +51,9 @@ InputQueryLayout ComputeInputQueryLayout(int aveCharWidth, int fontHeight, QSize
 }
 
 bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value) {
-    QDialog dialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                               Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    ScreenCentred<QDialog> dialog(parent, Qt::Dialog | Qt::WindowTitleHint |
+                                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                                              Qt::MSWindowsFixedSizeDialogHint);
     dialog.setWindowTitle(caption);
     dialog.setModal(true);
 
@@ -83,19 +84,6 @@ bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, 
     cancel->setGeometry(l.cancel);
     dialog.setFixedSize(l.client);
 
-    // The outer frame is centred where the window system tells its size before showing.
-    dialog.winId();
-    QSize outer = l.client;
-    if (QWindow* w = dialog.windowHandle()) {
-        const QMargins m = w->frameMargins();
-        outer += QSize(m.left() + m.right(), m.top() + m.bottom());
-    }
-    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect s = screen->geometry();
-        dialog.move(s.x() + (s.width() - outer.width()) / 2,
-                    s.y() + (s.height() - outer.height()) / 2);
-    }
     edit->setFocus();
 
     if (dialog.exec() != QDialog::Accepted) return false;

@@ -165,7 +165,9 @@ TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
 // The severity command end to end, its dialog answered as a user would.
 TEST_F(WindowManagerTest, SeverityCommandOkCancelAndInvalidEntry) {
     auto answer = [&](const char* typed, const char* button) {
-        return [=](QWidget* dialog) {
+        return [=, this](QWidget* dialog) {
+            EXPECT_TRUE(WaitFor([&] { return Centred(display->OuterGeometry(Id(dialog))); }))
+                << display->OuterGeometry(Id(dialog));
             auto* edit = dialog->findChild<QLineEdit*>();
             ASSERT_TRUE(edit);
             EXPECT_EQ(edit->selectedText(), edit->text()) << "the proposal is all selected";
