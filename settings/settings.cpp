@@ -7,8 +7,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <pugixml.hpp>
 #include <string_view>
 
@@ -110,10 +108,8 @@ void LoadFile(int32_t& progress) {
     progress = 200;
     progress = 210;
     std::string source;
-    {
-        std::ifstream in(kFileName, std::ios::binary);
-        if (!in) throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
-        source.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (ReadRegularFile(kFileName, source) != 0) {
+        throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
     }
     pugi::xml_document doc;
     // Comments and instructions are kept so that a value holding one is refused, not misread;

@@ -22,16 +22,19 @@ EInOutError EInOutError::FromErrno(int err) {
         case ENOENT: return EInOutError(2);
         case ENOTDIR:
         case ENAMETOOLONG:
-        case EISDIR:
         case EINVAL: return EInOutError(3);
         case EMFILE:
         case ENFILE: return EInOutError(4);
         case EACCES:
         case EPERM:
-        case EROFS: return EInOutError(5);
+        case EISDIR:
+        case EROFS:
+        case ETXTBSY: return EInOutError(5);
         case ENOSPC:
-        case EDQUOT: return EInOutError(101);
-        default: return EInOutError(err);
+        case EDQUOT:
+        case EFBIG: return EInOutError(101);
+        // Clear of every code with a text of its own, so EIO never reads as access denied.
+        default: return EInOutError(kOtherErrnoBase + err);
     }
 }
 

@@ -35,7 +35,9 @@ public:
     explicit EInOutError(int code) : Exception(FileErrorText(code)), code_(code) {}
     const char* ClassName() const override { return "EInOutError"; }
     int Code() const { return code_; }
-    // Maps an errno value to the file error code of the messages.
+    // Maps an errno value to the file error code of the messages; an errno without a code of
+    // its own becomes kOtherErrnoBase + errno, which reads "I/O error %d".
+    static constexpr int kOtherErrnoBase = 1000;
     static EInOutError FromErrno(int err);
     static std::string FileErrorText(int code);
 

@@ -130,11 +130,10 @@ std::string SaveExceptionRecAsXML(tExceptionRec rec, const tarvane::Clock& clock
         trace = 380;
         fileName = ExceptionReportName(GetProgramDir(), rec.FileName, clock.Now());
         trace = 420;
-        // The code of this save alone, not one left over from earlier work.
-        errno = 0;
-        if (!doc.save_file(fileName.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
-                           pugi::encoding_utf8)) {
-            throw EInOutError::FromErrno(errno ? errno : EIO);
+        std::ostringstream bytes;
+        doc.save(bytes, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+        if (const int err = tarvane::WriteNewFile(fileName, bytes.str()); err != 0) {
+            throw EInOutError::FromErrno(err);
         }
         trace = 440;
         trace = 460;

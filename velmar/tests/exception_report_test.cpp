@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <pugixml.hpp>
 
 #include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
+#include "velmar/errors.h"
 #include "velmar/system.h"
 
 namespace velmar {
@@ -135,6 +137,46 @@ TEST_F(ExceptionReportTest, UnsavableReportLeavesOneDatedLine) {
     SaveExceptionRecAsXML(Rec("no-such-dir/r.xml"), clock);
     const std::string lines = ReadFile("Exception.txt");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
+
+    // Never through a link: its target stays as it was.
+    tarvane::testing::WriteFile("target", "keep");
+    const std::string link = GetProgramDir() + "vtests-link.xml";
+    fs::create_symlink(dir.path() / "target", link);
+    made.push_back(link);
+    SaveExceptionRecAsXML(Rec("vtests-link.xml"), clock);
+    EXPECT_EQ(ReadFile("target"), "keep");
+    EXPECT_NE(ReadFile("Exception.txt").find("E.Message=File access denied sFileName=" + link),
+              std::string::npos);
+}
+
+// On a full disk neither a cut report nor an empty fall-back file stays behind.
+TEST_F(ExceptionReportTest, FullDiskLeavesNoPartialReport) {
+    std::string name;
+    {
+        const tarvane::testing::FileSizeLimit full(40);
+        name = SaveExceptionRecAsXML(Rec("vtests-full-{timestamp}.xml"));
+    }
+    made.push_back(name);
+    EXPECT_FALSE(fs::exists(name));
+    EXPECT_FALSE(fs::exists("Exception.txt"));
+}
+
+TEST(FileErrors, EveryErrnoReadsAsItsOwnKind) {
+    struct Case {
+        int err;
+        const char* text;
+    } cases[] = {
+        {ENOENT, "File not found"},      {ENOTDIR, "Invalid filename"},
+        {EINVAL, "Invalid filename"},    {ENAMETOOLONG, "Invalid filename"},
+        {EMFILE, "Too many open files"}, {ENFILE, "Too many open files"},
+        {EACCES, "File access denied"},  {EPERM, "File access denied"},
+        {EISDIR, "File access denied"},  {EROFS, "File access denied"},
+        {ETXTBSY, "File access denied"}, {ENOSPC, "Disk full"},
+        {EDQUOT, "Disk full"},           {EFBIG, "Disk full"},
+        {EIO, "I/O error 1005"},         {EINTR, "I/O error 1004"},
+        {ENETDOWN, "I/O error 1100"},    {ELOOP, "I/O error 1040"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(EInOutError::FromErrno(c.err).what(), c.text) << c.err;
 }
 
 TEST_F(ExceptionReportTest, ErrorBeforeTheNameLeavesItEmpty) {
