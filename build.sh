@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 here=$(pwd)
 
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpugixml-dev googletest libgtest-dev
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libxml2-utils googletest libgtest-dev
           libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
           snmpd snmp rsyslog)
 

@@ -3,6 +3,7 @@
 #include "logfiles/logfiles.h"
 #include "velmar/int_syntax.h"
 #include "velmar/system.h"
+#include "velmar/xml_text.h"
 
 namespace tarvane {
 
@@ -37,10 +38,7 @@ std::string EscapeControlBytes(std::string_view text) {
     for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
         if (b < 32 && b != '\t') {
-            out += '#';
-            out += static_cast<char>('0' + (b >> 6));
-            out += static_cast<char>('0' + ((b >> 3) & 7));
-            out += static_cast<char>('0' + (b & 7));
+            velmar::AppendOctalEscape(out, b);
         } else {
             out += c;
         }

@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <pugixml.hpp>
 
 #include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
 #include "velmar/errors.h"
 #include "velmar/system.h"
+#include "velmar/tests/report_reader.h"
 
 namespace velmar {
 namespace {
@@ -68,6 +68,8 @@ class ExceptionReportTest : public ::testing::Test {
 TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
     const FixedClock clock{At(2024, 3, 5, 14, 7, 9, 123)};
     GlobalSettings.Version = "1.2";
+    // A control byte, a byte that is no UTF-8 and a whole UTF-8 character.
+    GlobalSettings.HostName = "h\x01\xe9\xc3\xa9";
     int hookCalls = 0;
     ProcessMessagesHook = [&] { ++hookCalls; };
     const tExceptionRec rec = Rec("vtests-report-{timestamp}.xml");
@@ -77,24 +79,24 @@ TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
     EXPECT_EQ(hookCalls, 1);
     EXPECT_EQ(rec.FileName, "vtests-report-{timestamp}.xml") << "the caller's record is a copy";
 
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file(name.c_str(), pugi::parse_minimal | pugi::parse_escapes));
-    const pugi::xml_node ex = doc.child("xml").child("Exception");
+    const testing::ReportRead read = testing::ReadReportBytes(ReadFile(name));
+    ASSERT_TRUE(read.ok);
     std::vector<std::string> names;
-    for (pugi::xml_node n = ex.first_child(); n; n = n.next_sibling()) names.push_back(n.name());
+    for (const auto& field : read.fields) names.push_back(field.first);
     EXPECT_EQ(names, (std::vector<std::string>{"DateTime", "MachineUpTime", "SelfName", "Version",
                                                "Function", "Trace", "HostName", "ClassName",
                                                "e.Message", "Notes"}));
-    const std::string upTime = ex.child("MachineUpTime").text().get();
+    const std::string upTime = read.Field("MachineUpTime");
     EXPECT_TRUE(IsUpTimeText(upTime)) << upTime;
     // Byte for byte: no declaration, no indentation, the markup escaped.
     EXPECT_EQ(ReadFile(name),
               "<xml><Exception><DateTime>2024-03-05 14:07:09</DateTime><MachineUpTime>" + upTime +
                   "</MachineUpTime><SelfName></SelfName><Version>1.2</Version>"
-                  "<Function>Lib.GetSettings</Function><Trace>210</Trace><HostName></HostName>"
-                  "<ClassName>EDOMParseError</ClassName><e.Message>a &lt; b &amp; \"c\"\r\n"
+                  "<Function>Lib.GetSettings</Function><Trace>210</Trace>"
+                  "<HostName>h#001\xc3\xa9\xc3\xa9</HostName>"
+                  "<ClassName>EDOMParseError</ClassName><e.Message>a &lt; b &amp; \"c\"&#13;\n"
                   "Line: 2</e.Message><Notes>kFileName=Tarvane.xml</Notes></Exception></xml>");
-    EXPECT_EQ(ex.child("e.Message").text().get(), rec.Message);
+    EXPECT_EQ(read.Field("e.Message"), rec.Message);
     EXPECT_FALSE(fs::exists("Exception.txt"));
 }
 
