@@ -3,13 +3,15 @@
 #   ./build.sh run    install what is missing, build, start Tarvane
 #   ./build.sh test   install what is missing, build, run every test (plain, ASan+UBSan, TSan)
 #   ./build.sh bench  install what is missing, build, run the throughput benchmark
+#   ./build.sh fuzz [SECONDS]  install what is missing, build the fuzz targets with clang, run each
+#                     for SECONDS (default 60); any crash or sanitizer report fails
 set -euo pipefail
 cd "$(dirname "$0")"
 here=$(pwd)
 
 packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libxml2-utils googletest libgtest-dev
           libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
-          snmpd snmp rsyslog)
+          snmpd snmp rsyslog clang libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
@@ -35,6 +37,29 @@ configure_build() {  # dir, extra cmake args...
     cmake --build "$dir" -j"$jobs"
 }
 
+fuzz_targets=(settings int_syntax display_line version_note exception_report)
+
+run_fuzz() {  # seconds per target
+    CC=clang CXX=clang++ configure_build build-fuzz -DTARVANE_FUZZ=ON -DTARVANE_BUILD_GUI=OFF \
+        -DTARVANE_BUILD_TESTS=OFF -DTARVANE_SANITIZE="address;undefined"
+    local t work log
+    for t in "${fuzz_targets[@]}"; do
+        # New inputs go to a scratch folder; the seeds in the repository stay as they are.
+        work=$(mktemp -d)
+        log=build-fuzz/fuzz-$t.log
+        if ! (cd build-fuzz/fuzz && ./fuzz_"$t" -max_total_time="$1" -print_final_stats=1 \
+                -artifact_prefix="$here/build-fuzz/$t-" "$work" "$here/fuzz/corpus/$t") \
+                >"$log" 2>&1; then
+            tail -n 40 "$log" >&2
+            echo "fuzz target $t failed; its input is in build-fuzz/$t-*" >&2
+            rm -rf "$work"
+            exit 1
+        fi
+        rm -rf "$work"
+        grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$log" | sed "s/^/$t /"
+    done
+}
+
 case "${1:-}" in
 run)
     install_missing
@@ -51,6 +76,11 @@ test)
     configure_build build-tsan -DTARVANE_SANITIZE=thread -DTARVANE_BUILD_GUI=OFF \
         -DCMAKE_BUILD_TYPE=Debug
     (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^reception_' -j"$jobs")
+    run_fuzz 30
+    ;;
+fuzz)
+    install_missing
+    run_fuzz "${2:-60}"
     ;;
 bench)
     install_missing
@@ -58,7 +88,7 @@ bench)
     exec bench/run-bench.sh "$here/build"
     ;;
 *)
-    echo "usage: $0 run|test|bench" >&2
+    echo "usage: $0 run|test|bench|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -167,6 +167,12 @@ void LoadFile(int32_t& progress) {
     if (ReadRegularFile(kFileName, source) != 0) {
         throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
     }
+    ReadSettingsBytes(source, progress);
+}
+
+}  // namespace
+
+void ReadSettingsBytes(const std::string& source, int32_t& progress) {
     const auto doc = ParseSettings(source);
     progress = 300;
     xmlNode* top = xmlDocGetRootElement(doc.get());
@@ -180,6 +186,8 @@ void LoadFile(int32_t& progress) {
         velmar::StrToIntOrZero(TextOf(Child(global, "DaysOfFilesRetained")));
     Settings.ExcludedClientIPs = TextOf(Child(global, "ExcludedClientIPs"));
 }
+
+namespace {
 
 void Report(const std::exception& e, int32_t progress) {
     const std::string className = velmar::ClassNameOf(e);
