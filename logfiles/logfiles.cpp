@@ -35,7 +35,6 @@ bool FitsPattern(std::string_view name, std::string_view part, std::string_view 
            EndsWithIgnoreCase(name, extension);
 }
 
-
 // Whether the name holds the stamp of a day today - k, 0 <= k < days. Reads each eight-digit
 // run as a date instead of trying every kept day, so a huge retention costs no more.
 bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
@@ -64,7 +63,7 @@ bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
 }  // namespace
 
 bool FileExists(const std::string& name) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -88,7 +87,7 @@ int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool follow
         if (errno == ENXIO || (errno == ELOOP && !followLink)) errno = EACCES;
         return -1;
     }
-    struct stat st{};
+    struct stat st {};
     int err = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EACCES;
     // Blocking again from here on, appending where asked.
     if (err == 0 && ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) err = errno;
@@ -139,7 +138,7 @@ bool AppendTextToFile(const std::string& text, const std::string& fileName, bool
             created = fd >= 0;
         }
         if (fd < 0) return false;
-        struct stat before{};
+        struct stat before {};
         if (::fstat(fd, &before) != 0) {
             ::close(fd);
             return false;
@@ -147,7 +146,7 @@ bool AppendTextToFile(const std::string& text, const std::string& fileName, bool
         bool ok = WriteAll(fd, text) == 0;
         if (!ok) {
             // A part of the line would glue the next one to it: take it back, and never more.
-            struct stat now{};
+            struct stat now {};
             if (created) {
                 ::unlink(fileName.c_str());
             } else if (::fstat(fd, &now) == 0 && now.st_size > before.st_size) {

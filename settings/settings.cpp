@@ -2,12 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -59,7 +58,8 @@ struct ParseError {
         // is still raw bytes here.
         const auto* p = reinterpret_cast<const char*>(ctxt->input->cur);
         const auto available = static_cast<size_t>(ctxt->input->end - ctxt->input->cur);
-        const std::string text = velmar::XmlCharacters(std::string_view(p, std::min<size_t>(available, 160)));
+        const std::string text =
+            velmar::XmlCharacters(std::string_view(p, std::min<size_t>(available, 160)));
         for (size_t i = 0, characters = 0; i < text.size(); ++i) {
             if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && ++characters > 40) break;
             excerpt += text[i];
@@ -112,8 +112,8 @@ std::unique_ptr<xmlDoc, DocFree> ParseSettings(const std::string& source) {
     if (xmlParserCtxt* ctxt = xmlNewParserCtxt()) {
         ctxt->_private = &first;
         if (source.size() <= static_cast<size_t>(INT_MAX)) {
-            doc = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()),
-                                    kFileName, nullptr, XML_PARSE_NOENT | XML_PARSE_NONET);
+            doc = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()), kFileName,
+                                    nullptr, XML_PARSE_NOENT | XML_PARSE_NONET);
         }
         if (doc && !ctxt->wellFormed) {
             xmlFreeDoc(doc);
@@ -133,7 +133,9 @@ std::unique_ptr<xmlDoc, DocFree> ParseSettings(const std::string& source) {
 // The first element child of that name; a missing one reads as present and empty.
 xmlNode* Child(xmlNode* parent, const char* name) {
     for (xmlNode* n = parent ? parent->children : nullptr; n; n = n->next) {
-        if (n->type == XML_ELEMENT_NODE && std::string_view(reinterpret_cast<const char*>(n->name)) == name) return n;
+        if (n->type == XML_ELEMENT_NODE &&
+            std::string_view(reinterpret_cast<const char*>(n->name)) == name)
+            return n;
     }
     return nullptr;
 }
@@ -207,9 +209,8 @@ void Report(const std::exception& e, int32_t progress) {
     entry.Text = "[Function=Lib.GetSettings][Version=" + velmar::GlobalSettings.Version + "]" +
                  "[ClassName=" + className + "]" + "[Message=" + OneLine(message) + "]" +
                  "[Trace=" + std::to_string(progress) + "]" + "[FileName=" + rec.FileName + "]" +
-                 "[CoInitializeCount=" +
-                 std::to_string(velmar::GlobalSettings.CoInitializeCount) + "]" +
-                 "[Notes=kFileName=Tarvane.xml]";
+                 "[CoInitializeCount=" + std::to_string(velmar::GlobalSettings.CoInitializeCount) +
+                 "]" + "[Notes=kFileName=Tarvane.xml]";
     std::string csvName;
     velmar::LogEntry(entry, csvName);
 }
@@ -219,9 +220,15 @@ void Report(const std::exception& e, int32_t progress) {
 std::string SettingsFileText(int32_t severity, int32_t days, const std::string& excluded) {
     return "<xml>\r\n"
            " <GlobalSettings>\r\n"
-           "  <Severity>" + std::to_string(severity) + "</Severity>\r\n"
-           "  <DaysOfFilesRetained>" + std::to_string(days) + "</DaysOfFilesRetained>\r\n"
-           "  <ExcludedClientIPs>" + EscapeMarkup(excluded) + "</ExcludedClientIPs>\r\n"
+           "  <Severity>" +
+           std::to_string(severity) +
+           "</Severity>\r\n"
+           "  <DaysOfFilesRetained>" +
+           std::to_string(days) +
+           "</DaysOfFilesRetained>\r\n"
+           "  <ExcludedClientIPs>" +
+           EscapeMarkup(excluded) +
+           "</ExcludedClientIPs>\r\n"
            " </GlobalSettings>\r\n"
            "</xml>\r\n";
 }
@@ -250,9 +257,9 @@ bool GetSettings() {
 }
 
 void SaveSettings() {
-    const std::string text = SettingsFileText(
-        Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
-        Settings.ExcludedClientIPs);
+    const std::string text =
+        SettingsFileText(Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
+                         Settings.ExcludedClientIPs);
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";
@@ -307,7 +314,7 @@ void DeleteMatchingFiles(const std::string& mask) {
     while (const dirent* e = ::readdir(d)) {
         if (!WildcardMatch(pattern, e->d_name)) continue;
         const std::string path = dir + e->d_name;
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
     }
     ::closedir(d);

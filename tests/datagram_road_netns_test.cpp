@@ -202,18 +202,27 @@ TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
         fs::remove(daily);
         fs::rename(saved, daily);
     };
-    LoseWhile("fifo", [&] {
-        fs::rename(daily, saved);
-        ASSERT_EQ(::mkfifo(daily.c_str(), 0644), 0);
-    }, mend, "into a fifo");
-    LoseWhile("link", [&] {
-        fs::rename(daily, saved);
-        fs::create_symlink(target, daily);
-    }, mend, "through a link");
-    LoseWhile("dangling link", [&] {
-        fs::rename(daily, saved);
-        fs::create_symlink(nowhere, daily);
-    }, mend, "through a dangling link");
+    LoseWhile(
+        "fifo",
+        [&] {
+            fs::rename(daily, saved);
+            ASSERT_EQ(::mkfifo(daily.c_str(), 0644), 0);
+        },
+        mend, "into a fifo");
+    LoseWhile(
+        "link",
+        [&] {
+            fs::rename(daily, saved);
+            fs::create_symlink(target, daily);
+        },
+        mend, "through a link");
+    LoseWhile(
+        "dangling link",
+        [&] {
+            fs::rename(daily, saved);
+            fs::create_symlink(nowhere, daily);
+        },
+        mend, "through a dangling link");
     CheckDailyFile();
     EXPECT_EQ(ReadFile(target), "keep");
     EXPECT_FALSE(fs::exists(nowhere));
@@ -240,12 +249,15 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
     ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadFile(dir.OutputFile());
     const fs::path daily = DailyFile(), filler = dir.Dir() / "filler";
     const std::string earlier = ReadFile(daily);
-    LoseWhile("full disk", [&] {
-        // Every free block taken: the line cannot fit in what is left of the file's last one.
-        std::ofstream out(filler, std::ios::binary);
-        const std::string block(4096, 'f');
-        while (out.write(block.data(), block.size())) out.flush();
-    }, [&] { fs::remove(filler); }, std::string(6000, 'x'));
+    LoseWhile(
+        "full disk",
+        [&] {
+            // Every free block taken: the line cannot fit in what is left of the file's last one.
+            std::ofstream out(filler, std::ios::binary);
+            const std::string block(4096, 'f');
+            while (out.write(block.data(), block.size())) out.flush();
+        },
+        [&] { fs::remove(filler); }, std::string(6000, 'x'));
     CheckDailyFile();
     EXPECT_TRUE(ReadFile(daily).starts_with(earlier)) << "the earlier bytes are untouched";
 }

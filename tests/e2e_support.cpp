@@ -281,9 +281,8 @@ void ForEachUdpSocket(Take take) {
         std::string slot, local, remote, state, queues;
         fields >> slot >> local >> remote >> state >> queues;
         const size_t colon = queues.find(':');
-        take(local, colon == std::string::npos
-                        ? 0
-                        : std::stoul(queues.substr(colon + 1), nullptr, 16));
+        take(local,
+             colon == std::string::npos ? 0 : std::stoul(queues.substr(colon + 1), nullptr, 16));
     }
 }
 
@@ -297,9 +296,8 @@ std::string HexPort(int port) {
 
 bool UdpPortBound(int port) {
     bool bound = false;
-    ForEachUdpSocket([&](const std::string& local, size_t) {
-        bound = bound || local.ends_with(HexPort(port));
-    });
+    ForEachUdpSocket(
+        [&](const std::string& local, size_t) { bound = bound || local.ends_with(HexPort(port)); });
     return bound;
 }
 
@@ -324,9 +322,7 @@ bool Tarvane::WaitUntilQuiet(Duration limit) {
         return !ec;
     };
     return WaitUntil(
-               [&] {
-                   return !process_.Running() || (UdpBytesQueued(514) == 0 && allAsleep());
-               },
+               [&] { return !process_.Running() || (UdpBytesQueued(514) == 0 && allAsleep()); },
                limit) &&
            process_.Running();
 }

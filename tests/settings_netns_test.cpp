@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings/tests/xml_samples.h"
 #include "tests/e2e_support.h"
 
 namespace tarvane::e2e {
@@ -26,26 +27,8 @@ std::string SettingsFile(int severity, const std::string& excluded) {
            " </GlobalSettings>\r\n</xml>\r\n";
 }
 
-// The ASCII text as UTF-16 with its byte-order mark, as editors save "Unicode".
-std::string Utf16(const std::string& ascii, bool bigEndian) {
-    std::string out = bigEndian ? "\xfe\xff" : "\xff\xfe";
-    for (const char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-    return out;
-}
-
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     return text.replace(text.find(from), from.size(), to);
-}
-
-// Entities ten deep, each ten of the one below: 10^10 characters if all were expanded.
-std::string BillionLaughs() {
-    std::string dtd = "<!DOCTYPE xml [<!ENTITY l0 \"ha\">";
-    for (int i = 1; i <= 10; ++i) {
-        dtd += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j) dtd += "&l" + std::to_string(i - 1) + ";";
-        dtd += "\">";
-    }
-    return dtd + "]>\r\n" + SettingsFile(6, "&l10;");
 }
 
 std::vector<std::string> WithoutTimeStamps(const std::vector<std::string>& lines) {
@@ -90,7 +73,7 @@ struct Case {
 
 TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
     const std::vector<std::pair<std::string, std::string>> sixOnly{{"10.1.1.1", "<15>x"},
-                                                                    {"10.1.1.1", "<14>x"}};
+                                                                   {"10.1.1.1", "<14>x"}};
     const std::string six = "[6] 10.1.1.1 <14>x";
     const std::vector<Case> cases{
         {"severity 6",
@@ -109,8 +92,8 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
          SettingsFile(7, "10.1.1.10; 10.1.1.1"),
          {{"10.1.1.1", "<13>a"}, {"10.1.1.10", "<13>b"}, {"10.1.1.100", "<13>c"}},
          {"[5] 10.1.1.100 <13>c"}},
-        {"UTF-16 LE with its mark", Utf16(SettingsFile(6, ""), false), sixOnly, {six}},
-        {"UTF-16 BE with its mark", Utf16(SettingsFile(6, ""), true), sixOnly, {six}},
+        {"UTF-16 LE with its mark", testing::Utf16(SettingsFile(6, ""), false), sixOnly, {six}},
+        {"UTF-16 BE with its mark", testing::Utf16(SettingsFile(6, ""), true), sixOnly, {six}},
         {"declared ISO-8859-1",
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n" +
              SettingsFile(6, "caf\xe9 10.1.1.100"),
@@ -156,7 +139,7 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
         {"bare &", SettingsFile(6, "10.1.1.1 & 10.1.1.10")},
         {"external entity", "<!DOCTYPE xml [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>\r\n" +
                                 SettingsFile(6, "&e;")},
-        {"billion laughs", BillionLaughs()},
+        {"billion laughs", testing::BillionLaughs(SettingsFile(6, "&l10;"))},
         {"fifo", ""},
     };
     for (const auto& [what, settings] : cases) {

@@ -1,12 +1,11 @@
 #include "exception_report.h"
 
+#include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <libxml/tree.h>
-#include <libxml/xmlsave.h>
-
 #include <cstdio>
 #include <memory>
 
@@ -24,17 +23,16 @@ namespace {
 std::string Timestamp17(const tarvane::LocalTime& t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d%03d", t.year % 10000, t.month % 100,
-                  t.day % 100, t.hour % 100, t.minute % 100, t.second % 100,
-                  t.millisecond % 1000);
+                  t.day % 100, t.hour % 100, t.minute % 100, t.second % 100, t.millisecond % 1000);
     return buf;
 }
 
 std::string DateTimeText(const tarvane::LocalTime& t) {
     const std::string& sep = TimeSeparator();
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d%s%02d%s%02d", t.year % 10000,
-                  t.month % 100, t.day % 100, t.hour % 100, sep.c_str(), t.minute % 100,
-                  sep.c_str(), t.second % 100);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d%s%02d%s%02d", t.year % 10000, t.month % 100,
+                  t.day % 100, t.hour % 100, sep.c_str(), t.minute % 100, sep.c_str(),
+                  t.second % 100);
     return buf;
 }
 
@@ -66,7 +64,8 @@ void Append(xmlDoc* doc, xmlNode* parent, const char* name, const std::string& v
 std::string Serialize(xmlNode* top) {
     xmlBuffer* buffer = xmlBufferCreate();
     if (!buffer) throw std::bad_alloc();
-    xmlSaveCtxt* save = xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_NO_EMPTY | XML_SAVE_AS_XML);
+    xmlSaveCtxt* save =
+        xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_NO_EMPTY | XML_SAVE_AS_XML);
     const bool ok = save && xmlSaveTree(save, top) >= 0;
     if (save) xmlSaveClose(save);
     std::string out = ok ? std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer)),

@@ -75,7 +75,8 @@ std::string XmlCharacters(std::string_view text) {
         } else if (IsXmlChar(c)) {
             out.append(text.substr(0, n));
         } else {
-            for (size_t i = 0; i < n; ++i) AppendOctalEscape(out, static_cast<unsigned char>(text[i]));
+            for (size_t i = 0; i < n; ++i)
+                AppendOctalEscape(out, static_cast<unsigned char>(text[i]));
         }
         text.remove_prefix(n);
     }

@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -102,7 +102,7 @@ inline int InReadOnlyView(const std::filesystem::path& dir, const std::function<
         }
         const char* d = dir.c_str();
         // A user namespace may not drop the flags the outer mount has locked.
-        struct statvfs vfs{};
+        struct statvfs vfs {};
         ::statvfs(d, &vfs);
         const unsigned long kept = (vfs.f_flag & ST_NOSUID ? MS_NOSUID : 0) |
                                    (vfs.f_flag & ST_NODEV ? MS_NODEV : 0) |

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "logfiles/tests/temp_dir.h"
+#include "settings/tests/xml_samples.h"
 #include "velmar/errors.h"
 #include "velmar/records.h"
 #include "velmar/system.h"
@@ -31,26 +32,6 @@ std::string File(const std::string& severity, const std::string& days,
     return "<xml><GlobalSettings><Severity>" + severity + "</Severity><DaysOfFilesRetained>" +
            days + "</DaysOfFilesRetained><ExcludedClientIPs>" + excluded +
            "</ExcludedClientIPs></GlobalSettings></xml>";
-}
-
-// The text as UTF-16 with its byte-order mark; the text is ASCII.
-std::string Utf16(const std::string& ascii, bool bigEndian) {
-    std::string out = bigEndian ? "\xfe\xff" : "\xff\xfe";
-    for (const char c : ascii) {
-        out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-    }
-    return out;
-}
-
-// Entities nested ten deep, each ten of the one below: 10^10 characters if all were expanded.
-std::string BillionLaughs() {
-    std::string dtd = "<!DOCTYPE xml [<!ENTITY l0 \"ha\">";
-    for (int i = 1; i <= 10; ++i) {
-        dtd += "<!ENTITY l" + std::to_string(i) + " \"";
-        for (int j = 0; j < 10; ++j) dtd += "&l" + std::to_string(i - 1) + ";";
-        dtd += "\">";
-    }
-    return dtd + "]>" + File("1", "1", "&l10;");
 }
 
 // The exception reports in the program's directory, which is the test binary's.
@@ -146,9 +127,9 @@ TEST_F(SettingsTest, ReadingRules) {
         {"<xml><GlobalSettings><Severity><![CDATA[3]]></Severity></GlobalSettings></xml>", 3, 0,
          ""},
         {"<?xml version=\"1.0\"?>\r\n" + File("4", "2", "x"), 4, 2, "x"},
-        {Utf16(File("4", "2", "x y"), false), 4, 2, "x y"},
-        {Utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + File("4", "2", "x"), true), 4, 2,
-         "x"},
+        {testing::Utf16(File("4", "2", "x y"), false), 4, 2, "x y"},
+        {testing::Utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + File("4", "2", "x"), true),
+         4, 2, "x"},
         {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + File("1", "2", "caf\xe9"), 1, 2,
          "caf\xc3\xa9"},
         {"<!DOCTYPE xml [<!ENTITY e \"3\">]>" + File("&e;", "1&e;", "a&e;"), 3, 13, "a3"},
@@ -189,28 +170,29 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
         {File("<n>1</n>", "1", "x"), 310, "EXMLDocError", kSingle, 99, 98, "held"},
         {File("1", "1", "<![CDATA[a]]>b"), 310, "EXMLDocError", kSingle, 1, 1, "held"},
         {File("1", "1", "<?pi x?>"), 310, "EXMLDocError", kSingle, 1, 1, "held"},
-        {broken, 210, "EDOMParseError", "Opening and ending tag mismatch: Severity line 3 and Sev\r\nLine: 3\r\n\r\n</xml>\r\n",
+        {broken, 210, "EDOMParseError",
+         "Opening and ending tag mismatch: Severity line 3 and Sev\r\nLine: 3\r\n\r\n</xml>\r\n",
          99, 98, "held"},
         {"<xml><GlobalSettings>", 210, "EDOMParseError", "", 99, 98, "held"},
         {"", 210, "EDOMParseError", "Document is empty\r\nLine: 1\r\n", 99, 98, "held"},
         {"<xml/><xml/>", 210, "EDOMParseError",
          "Extra content at the end of the document\r\nLine: 1\r\n<xml/>", 99, 98, "held"},
         {"<xml/>\r\ntrailing text", 210, "EDOMParseError",
-         "Extra content at the end of the document\r\nLine: 2\r\ntrailing text", 99, 98,
-         "held"},
+         "Extra content at the end of the document\r\nLine: 2\r\ntrailing text", 99, 98, "held"},
         {File("1", "1", "a & b"), 210, "EDOMParseError",
-         "xmlParseEntityRef: no name\r\nLine: 1\r\n b</ExcludedClientIPs></GlobalSettings><",
-         99, 98, "held"},
+         "xmlParseEntityRef: no name\r\nLine: 1\r\n b</ExcludedClientIPs></GlobalSettings><", 99,
+         98, "held"},
         {File("1", "1", "&nbsp;"), 210, "EDOMParseError", "", 99, 98, "held"},
         {File("1", "1", "caf\xe9"), 210, "EDOMParseError", "", 99, 98, "held"},
         // The excerpt shows what cannot be text as the view does.
         {File("1", "1", "\x01"), 210, "EDOMParseError",
-         "PCDATA invalid Char value 1\r\nLine: 1\r\n#001</ExcludedClientIPs></GlobalSettings",
-         99, 98, "held"},
+         "PCDATA invalid Char value 1\r\nLine: 1\r\n#001</ExcludedClientIPs></GlobalSettings", 99,
+         98, "held"},
         {"<xml a=\"1\" a=\"2\"/>", 210, "EDOMParseError", "", 99, 98, "held"},
         {"<!DOCTYPE xml [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>" + File("1", "1", "&e;"),
          210, "EDOMParseError", "", 99, 98, "held"},
-        {BillionLaughs(), 210, "EDOMParseError", "", 99, 98, "held"},
+        {testing::BillionLaughs(File("1", "1", "&l10;")), 210, "EDOMParseError", "", 99, 98,
+         "held"},
         {"<settings/>", 300, "EOleException",
          "Only one top level element is allowed in an XML document", 99, 98, "held"},
     };
@@ -257,9 +239,9 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
         const std::string line = ReadFile(csv[0]);
         EXPECT_EQ(line.substr(line.find(",30000,")), ",30000,\"" + text + "\"\r\n");
         if (c.file == broken) {
-            EXPECT_NE(
-                line.find("[Message=Opening and ending tag mismatch: Severity line 3 and Sev Line: 3  </xml> ][Trace=210]"),
-                std::string::npos)
+            EXPECT_NE(line.find("[Message=Opening and ending tag mismatch: Severity line 3 and Sev "
+                                "Line: 3  </xml> ][Trace=210]"),
+                      std::string::npos)
                 << "every CR LF became one blank";
         }
     }

@@ -24,8 +24,8 @@ struct ReportRead {
 
 inline ReportRead ReadReportBytes(const std::string& bytes) {
     ReportRead out;
-    xmlDoc* doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "report.xml",
-                                nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    xmlDoc* doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "report.xml", nullptr,
+                                XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     if (!doc) return out;
     xmlNode* top = xmlDocGetRootElement(doc);
     out.ok = top && std::string(reinterpret_cast<const char*>(top->name)) == "xml";
