@@ -68,7 +68,8 @@ struct ParseError {
 };
 
 void CollectError(void* data, xmlErrorPtr err) {
-    if (!err || err->level < XML_ERR_ERROR) return;
+    // Prefixes nobody declared break the namespace rules, not XML 1.0.
+    if (!err || err->level < XML_ERR_ERROR || err->domain == XML_FROM_NAMESPACE) return;
     static_cast<ParseError*>(data)->Take(err->message ? err->message : "", err->line,
                                          static_cast<const xmlParserCtxt*>(err->ctxt));
 }
@@ -130,12 +131,19 @@ std::unique_ptr<xmlDoc, DocFree> ParseSettings(const std::string& source) {
     return owned;
 }
 
+// The element's name as written, prefix included.
+bool HasName(const xmlNode* n, std::string_view name) {
+    const std::string_view local = reinterpret_cast<const char*>(n->name);
+    if (!n->ns || !n->ns->prefix) return local == name;
+    const std::string_view prefix = reinterpret_cast<const char*>(n->ns->prefix);
+    return name.size() == prefix.size() + 1 + local.size() && name.starts_with(prefix) &&
+           name[prefix.size()] == ':' && name.ends_with(local);
+}
+
 // The first element child of that name; a missing one reads as present and empty.
 xmlNode* Child(xmlNode* parent, const char* name) {
     for (xmlNode* n = parent ? parent->children : nullptr; n; n = n->next) {
-        if (n->type == XML_ELEMENT_NODE &&
-            std::string_view(reinterpret_cast<const char*>(n->name)) == name)
-            return n;
+        if (n->type == XML_ELEMENT_NODE && HasName(n, name)) return n;
     }
     return nullptr;
 }
@@ -178,7 +186,7 @@ void ReadSettingsBytes(const std::string& source, int32_t& progress) {
     const auto doc = ParseSettings(source);
     progress = 300;
     xmlNode* top = xmlDocGetRootElement(doc.get());
-    if (!top || std::string_view(reinterpret_cast<const char*>(top->name)) != "xml") {
+    if (!top || !HasName(top, "xml")) {
         throw velmar::EOleException("Only one top level element is allowed in an XML document");
     }
     progress = 310;

@@ -43,10 +43,13 @@ using Doc = std::unique_ptr<xmlDoc, DocFree>;
 
 xmlNode* AddElement(xmlDoc* doc, xmlNode* parent, const char* name) {
     xmlNode* n = xmlNewDocNode(doc, nullptr, BAD_CAST name, nullptr);
-    if (!n || !(parent ? xmlAddChild(parent, n) : (xmlDocSetRootElement(doc, n), n))) {
+    if (n && !parent) {
+        xmlDocSetRootElement(doc, n);
+    } else if (n && !xmlAddChild(parent, n)) {
         xmlFreeNode(n);
-        throw Exception("Cannot append element " + std::string(name));
+        n = nullptr;
     }
+    if (!n) throw Exception("Cannot append element " + std::string(name));
     return n;
 }
 

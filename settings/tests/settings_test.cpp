@@ -121,6 +121,10 @@ TEST_F(SettingsTest, ReadingRules) {
          "</xml>",
          0, 0, ""},
         {"<xml><globalsettings><Severity>5</Severity></globalsettings></xml>", 0, 0, ""},
+        // A prefix is part of the name, declared or not.
+        {"<xml xmlns:a=\"urn:a\"><a:GlobalSettings><Severity>5</Severity></a:GlobalSettings>"
+         "<b:GlobalSettings><Severity>6</Severity></b:GlobalSettings></xml>",
+         0, 0, ""},
         {"<xml><GlobalSettings><Severity>5</Severity><Severity>6</Severity></GlobalSettings>"
          "<GlobalSettings><DaysOfFilesRetained>9</DaysOfFilesRetained></GlobalSettings></xml>",
          5, 0, ""},
@@ -195,6 +199,7 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
          "held"},
         {"<settings/>", 300, "EOleException",
          "Only one top level element is allowed in an XML document", 99, 98, "held"},
+        {"<a:xml xmlns:a=\"urn:a\"/>", 300, "EOleException", "", 99, 98, "held"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
