@@ -234,7 +234,7 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
     program.reset();
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        GTEST_SKIP() << "no private mount namespace";
+        GTEST_SKIP() << "neither root nor in a user namespace: no private mount namespace";
     }
     const fs::path copy = dir.Root() / "Tarvane.copy";
     fs::rename(dir.Executable(), copy);
