@@ -3,6 +3,8 @@
 #   ./build.sh run    install what is missing, build, start Tarvane
 #   ./build.sh test   install what is missing, build, run every test (plain, ASan+UBSan, TSan)
 #   ./build.sh bench  install what is missing, build, run the throughput benchmark
+#   ./build.sh fuzz [SECONDS]  install what is missing, build the fuzz targets with clang, run each
+#                     for SECONDS (default 60); any crash or sanitizer report fails
 #   ./build.sh install [DIR] | uninstall [DIR]     for this user, with a menu entry
 #   ./build.sh install-service | uninstall-service  the headless collector under systemd
 # Run as an ordinary user, it builds and runs as that user and uses sudo only for what needs
@@ -13,9 +15,9 @@ here=$(pwd)
 # setcap and getcap live in sbin, which an ordinary user's PATH leaves out.
 PATH=$PATH:/usr/sbin:/sbin
 
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpugixml-dev googletest libgtest-dev
-          libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
-          snmpd snmp rsyslog openbox locales)
+packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libxml2-utils googletest
+          libgtest-dev libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
+          snmpd snmp rsyslog openbox locales clang libclang-rt-14-dev)
 # The window icon's SVG plugin; checking the desktop entry, the metainfo and the service unit.
 packages+=(libqt6svg6 desktop-file-utils appstream systemd)
 
@@ -65,6 +67,29 @@ configure_build() {  # dir, extra cmake args...
     cmake --build "$dir" -j"$jobs"
 }
 
+fuzz_targets=(settings int_syntax display_line version_note exception_report)
+
+run_fuzz() {  # seconds per target
+    CC=clang CXX=clang++ configure_build build-fuzz -DTARVANE_FUZZ=ON -DTARVANE_BUILD_GUI=OFF \
+        -DTARVANE_BUILD_TESTS=OFF -DTARVANE_SANITIZE="address;undefined"
+    local t work log
+    for t in "${fuzz_targets[@]}"; do
+        # New inputs go to a scratch folder; the seeds in the repository stay as they are.
+        work=$(mktemp -d)
+        log=build-fuzz/fuzz-$t.log
+        if ! (cd build-fuzz/fuzz && ./fuzz_"$t" -max_total_time="$1" -print_final_stats=1 \
+                -artifact_prefix="$here/build-fuzz/$t-" "$work" "$here/fuzz/corpus/$t") \
+                >"$log" 2>&1; then
+            tail -n 40 "$log" >&2
+            echo "fuzz target $t failed; its input is in build-fuzz/$t-*" >&2
+            rm -rf "$work"
+            exit 1
+        fi
+        rm -rf "$work"
+        grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$log" | sed "s/^/$t /"
+    done
+}
+
 case "${1:-}" in
 run)
     install_missing
@@ -82,6 +107,11 @@ test)
     configure_build build-tsan -DTARVANE_SANITIZE=thread -DTARVANE_BUILD_GUI=OFF \
         -DCMAKE_BUILD_TYPE=Debug
     (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^reception_' -j"$jobs")
+    run_fuzz 30
+    ;;
+fuzz)
+    install_missing
+    run_fuzz "${2:-60}"
     ;;
 bench)
     install_missing
@@ -106,7 +136,7 @@ uninstall-service)
     as_root "$(printf %q "$here/dist/install.sh") service-remove"
     ;;
 *)
-    echo "usage: $0 run|test|bench|install [DIR]|uninstall [DIR]|install-service|\
+    echo "usage: $0 run|test|bench|fuzz [SECONDS]|install [DIR]|uninstall [DIR]|install-service|\
 uninstall-service" >&2
     exit 2
     ;;

@@ -2,6 +2,7 @@
 # code found by find_package is left alone.
 option(TARVANE_WERROR "Treat warnings as errors" OFF)
 set(TARVANE_SANITIZE "" CACHE STRING "Sanitizers to build with: '', 'address;undefined' or 'thread'")
+option(TARVANE_FUZZ "Build the libFuzzer targets (clang only)" OFF)
 
 function(tarvane_target target)
     target_compile_features(${target} PUBLIC cxx_std_20)
@@ -14,6 +15,10 @@ function(tarvane_target target)
         target_compile_options(${target} PRIVATE -fsanitize=${_san} -fno-omit-frame-pointer
                                                  -fno-sanitize-recover=all)
         target_link_options(${target} PUBLIC -fsanitize=${_san})
+    endif()
+    if(TARVANE_FUZZ)
+        # Coverage for the fuzzer in every library it drives.
+        target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
     endif()
 endfunction()
 

@@ -35,7 +35,6 @@ bool FitsPattern(std::string_view name, std::string_view part, std::string_view 
            EndsWithIgnoreCase(name, extension);
 }
 
-
 // Whether the name holds the stamp of a day today - k, 0 <= k < days. Reads each eight-digit
 // run as a date instead of trying every kept day, so a huge retention costs no more.
 bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
@@ -64,7 +63,7 @@ bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
 }  // namespace
 
 bool FileExists(const std::string& name) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -80,13 +79,80 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
+int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool followLink) {
+    flags |= O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    const int fd = ::open(name.c_str(), flags, mode);
+    if (fd < 0) {
+        // ENXIO: a FIFO without reader or a missing device; ELOOP: the refused link.
+        if (errno == ENXIO || (errno == ELOOP && !followLink)) errno = EACCES;
+        return -1;
+    }
+    struct stat st {};
+    int err = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EACCES;
+    // Blocking again from here on, appending where asked.
+    if (err == 0 && ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) err = errno;
+    if (err != 0) {
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+
+int ReadRegularFile(const std::string& name, std::string& bytes) {
+    bytes.clear();
+    const int fd = OpenRegularFile(name, O_RDONLY, 0, true);
+    if (fd < 0) return errno;
+    int err = 0;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n < 0) err = errno;
+            break;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return err;
+}
+
+int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode) {
+    const int fd = OpenRegularFile(name, O_WRONLY | O_CREAT | O_TRUNC, mode);
+    if (fd < 0) return errno;
+    int err = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) ::unlink(name.c_str());
+    return err;
+}
+
 bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append) {
     try {
         if (!append && FileExists(fileName)) ::unlink(fileName.c_str());
         if (text.empty()) return true;
-        const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        bool created = false;
+        int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND);
+        if (fd < 0 && errno == ENOENT) {
+            fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+            created = fd >= 0;
+        }
         if (fd < 0) return false;
+        struct stat before {};
+        if (::fstat(fd, &before) != 0) {
+            ::close(fd);
+            return false;
+        }
         bool ok = WriteAll(fd, text) == 0;
+        if (!ok) {
+            // A part of the line would glue the next one to it: take it back, and never more.
+            struct stat now {};
+            if (created) {
+                ::unlink(fileName.c_str());
+            } else if (::fstat(fd, &now) == 0 && now.st_size > before.st_size) {
+                (void)!::ftruncate(fd, before.st_size);
+            }
+        }
         if (::close(fd) != 0) ok = false;
         return ok && FileExists(fileName);
     } catch (...) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -8,7 +10,9 @@
 namespace tarvane {
 
 // Appends text to fileName (creating it), or with append false starts the file afresh.
-// True when the text was empty or the file exists afterwards; never throws.
+// True when the text was empty or the file exists afterwards; never throws. Writes only into a
+// regular file reached without a symbolic link as its last component; a failed write leaves the
+// file as it was before the call (a file it created is removed).
 bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append);
 
 // Deletes the files of one dated family (prefix, optionally with a directory, and a name
@@ -19,6 +23,20 @@ int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, 
 
 // Whether an entry of that name exists that is not a directory.
 bool FileExists(const std::string& name);
+
+// Opens name with flags (O_NONBLOCK, O_CLOEXEC and, unless followLink, O_NOFOLLOW added) and
+// keeps the descriptor only for a regular file, so a FIFO or device never blocks and a symbolic
+// link never leads a write elsewhere. The descriptor, or -1 with errno set; EACCES stands for
+// anything that is not a regular file and for a refused link.
+int OpenRegularFile(const std::string& name, int flags, mode_t mode = 0644,
+                    bool followLink = false);
+
+// Reads the whole regular file (through a symbolic link too); 0, or the errno of the failure.
+int ReadRegularFile(const std::string& name, std::string& bytes);
+
+// Creates or replaces the regular file name with bytes; a file that could not be written whole
+// is removed. 0, or the errno of the failure.
+int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode = 0644);
 
 // Writes every byte to fd, going on after interruptions; 0, or the errno of the failure.
 int WriteAll(int fd, std::string_view bytes);

@@ -5,6 +5,7 @@
 #include "logfiles/logfiles.h"
 #include "velmar/int_syntax.h"
 #include "velmar/system.h"
+#include "velmar/xml_text.h"
 
 namespace tarvane {
 
@@ -38,19 +39,16 @@ std::string EscapeControlBytes(std::string_view text) {
         const auto b = static_cast<unsigned char>(c);
         return b < 32 && b != '\t';
     };
-    // Sized once: a long datagram of random bytes holds a control byte in every eighth.
-    std::string out(text.size() + 3 * std::count_if(text.begin(), text.end(), isControl), '\0');
-    char* to = out.data();
-    for (const char c : text) {
-        if (!isControl(c)) {
-            *to++ = c;
-            continue;
-        }
-        const auto b = static_cast<unsigned char>(c);
-        *to++ = '#';
-        *to++ = static_cast<char>('0' + (b >> 6));
-        *to++ = static_cast<char>('0' + ((b >> 3) & 7));
-        *to++ = static_cast<char>('0' + (b & 7));
+    // Sized once, and the runs between control bytes go in whole: a long datagram of random
+    // bytes holds a control byte in every eighth.
+    std::string out;
+    out.reserve(text.size() + 3 * std::count_if(text.begin(), text.end(), isControl));
+    for (auto at = text.begin(); at != text.end();) {
+        const auto control = std::find_if(at, text.end(), isControl);
+        out.append(at, control);
+        if (control == text.end()) break;
+        velmar::AppendOctalEscape(out, static_cast<unsigned char>(*control));
+        at = control + 1;
     }
     return out;
 }

@@ -2,14 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <pugixml.hpp>
+#include <climits>
+#include <memory>
+#include <mutex>
 #include <string_view>
 
 #include "logfiles/logfiles.h"
@@ -18,6 +20,7 @@
 #include "velmar/exception_report.h"
 #include "velmar/int_syntax.h"
 #include "velmar/records.h"
+#include "velmar/xml_text.h"
 
 namespace tarvane {
 
@@ -25,72 +28,133 @@ tSettings Settings;
 
 namespace {
 
+// Text as XML characters with its markup escaped (a CR as a reference, so it reads back).
 std::string EscapeMarkup(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
-        }
-    }
+    const std::string characters = velmar::XmlCharacters(text);
+    xmlChar* escaped = xmlEncodeSpecialChars(nullptr, BAD_CAST characters.c_str());
+    if (!escaped) throw std::bad_alloc();
+    std::string out(reinterpret_cast<const char*>(escaped));
+    xmlFree(escaped);
     return out;
 }
 
-// The first element child of that name; a missing one reads as present and empty.
-pugi::xml_node Child(pugi::xml_node parent, const char* name) {
-    for (pugi::xml_node n = parent.first_child(); n; n = n.next_sibling()) {
-        if (n.type() == pugi::node_element && std::string_view(n.name()) == name) return n;
+// The first error the parser reports, with the source text where it stood.
+struct ParseError {
+    bool seen = false;
+    std::string reason;
+    int line = 0;
+    std::string excerpt;
+
+    void Take(std::string why, int at, const xmlParserCtxt* ctxt) {
+        if (seen) return;
+        seen = true;
+        reason = std::move(why);
+        while (!reason.empty() && static_cast<unsigned char>(reason.back()) <= ' ') {
+            reason.pop_back();
+        }
+        line = at;
+        if (!ctxt || !ctxt->input || !ctxt->input->cur || !ctxt->input->end) return;
+        // Forty characters as the program's text shows them; input the parser could not decode
+        // is still raw bytes here.
+        const auto* p = reinterpret_cast<const char*>(ctxt->input->cur);
+        const auto available = static_cast<size_t>(ctxt->input->end - ctxt->input->cur);
+        const std::string text =
+            velmar::XmlCharacters(std::string_view(p, std::min<size_t>(available, 160)));
+        for (size_t i = 0, characters = 0; i < text.size(); ++i) {
+            if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && ++characters > 40) break;
+            excerpt += text[i];
+        }
     }
-    return parent.append_child(name);
+};
+
+void CollectError(void* data, xmlErrorPtr err) {
+    // Prefixes nobody declared break the namespace rules, not XML 1.0.
+    if (!err || err->level < XML_ERR_ERROR || err->domain == XML_FROM_NAMESPACE) return;
+    static_cast<ParseError*>(data)->Take(err->message ? err->message : "", err->line,
+                                         static_cast<const xmlParserCtxt*>(err->ctxt));
 }
 
-std::string TextOf(pugi::xml_node element) {
-    pugi::xml_node first = element.first_child();
+// Neither a DTD nor an external entity is ever fetched, whatever the file names; a reference
+// to one fails the load rather than reading as empty text.
+xmlParserInputPtr RefuseExternal(const char* url, const char*, xmlParserCtxtPtr ctxt) {
+    if (ctxt && ctxt->_private) {
+        static_cast<ParseError*>(ctxt->_private)
+            ->Take(std::string("External entity refused: ") + (url ? url : ""),
+                   ctxt->input ? ctxt->input->line : 0, ctxt);
+    }
+    return nullptr;
+}
+
+void PrepareParser() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        xmlInitParser();
+        xmlSetExternalEntityLoader(RefuseExternal);
+    });
+}
+
+std::string ParseFailureMessage(const std::string& reason, int line, const std::string& excerpt) {
+    return reason + "\r\n" + "Line" + ": " + std::to_string(line) + "\r\n" + excerpt;
+}
+
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+
+// XML 1.0 from memory: UTF-8, UTF-16 with its mark or a declared encoding; internal entities
+// expanded within the parser's bounds; no network, no DTD loaded, nothing left to recovery.
+std::unique_ptr<xmlDoc, DocFree> ParseSettings(const std::string& source) {
+    PrepareParser();
+    ParseError first;
+    xmlStructuredErrorFunc previousHandler = xmlStructuredError;
+    void* previousContext = xmlStructuredErrorContext;
+    xmlSetStructuredErrorFunc(&first, CollectError);
+    xmlDoc* doc = nullptr;
+    if (xmlParserCtxt* ctxt = xmlNewParserCtxt()) {
+        ctxt->_private = &first;
+        if (source.size() <= static_cast<size_t>(INT_MAX)) {
+            doc = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()), kFileName,
+                                    nullptr, XML_PARSE_NOENT | XML_PARSE_NONET);
+        }
+        if (doc && !ctxt->wellFormed) {
+            xmlFreeDoc(doc);
+            doc = nullptr;
+        }
+        xmlFreeParserCtxt(ctxt);
+    }
+    xmlSetStructuredErrorFunc(previousContext, previousHandler);
+    std::unique_ptr<xmlDoc, DocFree> owned(doc);
+    if (!owned || first.seen) {
+        if (!first.seen) first.reason = "The document could not be parsed";
+        throw velmar::EDOMParseError(ParseFailureMessage(first.reason, first.line, first.excerpt));
+    }
+    return owned;
+}
+
+// The element's name as written, prefix included.
+bool HasName(const xmlNode* n, std::string_view name) {
+    const std::string_view local = reinterpret_cast<const char*>(n->name);
+    if (!n->ns || !n->ns->prefix) return local == name;
+    const std::string_view prefix = reinterpret_cast<const char*>(n->ns->prefix);
+    return name.size() == prefix.size() + 1 + local.size() && name.starts_with(prefix) &&
+           name[prefix.size()] == ':' && name.ends_with(local);
+}
+
+// The first element child of that name; a missing one reads as present and empty.
+xmlNode* Child(xmlNode* parent, const char* name) {
+    for (xmlNode* n = parent ? parent->children : nullptr; n; n = n->next) {
+        if (n->type == XML_ELEMENT_NODE && HasName(n, name)) return n;
+    }
+    return nullptr;
+}
+
+std::string TextOf(xmlNode* element) {
+    xmlNode* first = element ? element->children : nullptr;
     if (!first) return "";
-    if (first.next_sibling() ||
-        (first.type() != pugi::node_pcdata && first.type() != pugi::node_cdata)) {
+    if (first->next || (first->type != XML_TEXT_NODE && first->type != XML_CDATA_SECTION_NODE)) {
         throw velmar::EXMLDocError("Element does not contain a single text node");
     }
-    return first.value();
-}
-
-std::string ParseFailureMessage(const char* reason, ptrdiff_t at, const std::string& source) {
-    const size_t offset = std::min(static_cast<size_t>(std::max<ptrdiff_t>(at, 0)), source.size());
-    int line = 1;
-    for (size_t i = 0; i < offset; ++i) line += source[i] == '\n';
-    return std::string(reason) + "\r\n" + "Line" + ": " + std::to_string(line) + "\r\n" +
-           source.substr(offset, 40);
-}
-
-// The parser reads fragments so that text beside the document element is seen; XML allows
-// exactly one element and no text at the top level.
-void RequireOneDocumentElement(const pugi::xml_document& doc, const std::string& source) {
-    pugi::xml_node element;
-    for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling()) {
-        if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) {
-            // The text node's blanks before the first character are no part of the fault.
-            ptrdiff_t at = n.offset_debug();
-            while (at >= 0 && static_cast<size_t>(at) < source.size() &&
-                   std::isspace(static_cast<unsigned char>(source[static_cast<size_t>(at)]))) {
-                ++at;
-            }
-            throw velmar::EDOMParseError(ParseFailureMessage(
-                "Text is not allowed at the top level of the document", at, source));
-        }
-        if (n.type() != pugi::node_element) continue;
-        if (element) {
-            throw velmar::EDOMParseError(ParseFailureMessage(
-                "Only one top level element is allowed", n.offset_debug() - 1, source));
-        }
-        element = n;
-    }
-    if (!element) {
-        throw velmar::EDOMParseError(ParseFailureMessage(
-            "No document element found", static_cast<ptrdiff_t>(source.size()), source));
-    }
+    return first->content ? reinterpret_cast<const char*>(first->content) : "";
 }
 
 std::string OneLine(const std::string& message) {
@@ -110,35 +174,30 @@ void LoadFile(int32_t& progress) {
     progress = 200;
     progress = 210;
     std::string source;
-    {
-        std::ifstream in(kFileName, std::ios::binary);
-        if (!in) throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
-        source.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (ReadRegularFile(kFileName, source) != 0) {
+        throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
     }
-    pugi::xml_document doc;
-    // Comments and instructions are kept so that a value holding one is refused, not misread;
-    // no DTD is read and no entity beyond the predefined ones is expanded.
-    const pugi::xml_parse_result result = doc.load_buffer(
-        source.data(), source.size(),
-        pugi::parse_default | pugi::parse_comments | pugi::parse_pi | pugi::parse_fragment,
-        pugi::encoding_utf8);
-    if (!result) {
-        throw velmar::EDOMParseError(
-            ParseFailureMessage(result.description(), result.offset, source));
-    }
-    RequireOneDocumentElement(doc, source);
+    ReadSettingsBytes(source, progress);
+}
+
+}  // namespace
+
+void ReadSettingsBytes(const std::string& source, int32_t& progress) {
+    const auto doc = ParseSettings(source);
     progress = 300;
-    pugi::xml_node top = doc.document_element();
-    if (std::string_view(top.name()) != "xml") {
+    xmlNode* top = xmlDocGetRootElement(doc.get());
+    if (!top || !HasName(top, "xml")) {
         throw velmar::EOleException("Only one top level element is allowed in an XML document");
     }
     progress = 310;
-    pugi::xml_node global = Child(top, "GlobalSettings");
+    xmlNode* global = Child(top, "GlobalSettings");
     Settings.Severity = velmar::StrToIntOrZero(TextOf(Child(global, "Severity")));
     velmar::GlobalSettings.Log.DaysOfFilesRetained =
         velmar::StrToIntOrZero(TextOf(Child(global, "DaysOfFilesRetained")));
     Settings.ExcludedClientIPs = TextOf(Child(global, "ExcludedClientIPs"));
 }
+
+namespace {
 
 void Report(const std::exception& e, int32_t progress) {
     const std::string className = velmar::ClassNameOf(e);
@@ -158,9 +217,8 @@ void Report(const std::exception& e, int32_t progress) {
     entry.Text = "[Function=Lib.GetSettings][Version=" + velmar::GlobalSettings.Version + "]" +
                  "[ClassName=" + className + "]" + "[Message=" + OneLine(message) + "]" +
                  "[Trace=" + std::to_string(progress) + "]" + "[FileName=" + rec.FileName + "]" +
-                 "[CoInitializeCount=" +
-                 std::to_string(velmar::GlobalSettings.CoInitializeCount) + "]" +
-                 "[Notes=kFileName=Tarvane.xml]";
+                 "[CoInitializeCount=" + std::to_string(velmar::GlobalSettings.CoInitializeCount) +
+                 "]" + "[Notes=kFileName=Tarvane.xml]";
     std::string csvName;
     velmar::LogEntry(entry, csvName);
 }
@@ -170,9 +228,15 @@ void Report(const std::exception& e, int32_t progress) {
 std::string SettingsFileText(int32_t severity, int32_t days, const std::string& excluded) {
     return "<xml>\r\n"
            " <GlobalSettings>\r\n"
-           "  <Severity>" + std::to_string(severity) + "</Severity>\r\n"
-           "  <DaysOfFilesRetained>" + std::to_string(days) + "</DaysOfFilesRetained>\r\n"
-           "  <ExcludedClientIPs>" + EscapeMarkup(excluded) + "</ExcludedClientIPs>\r\n"
+           "  <Severity>" +
+           std::to_string(severity) +
+           "</Severity>\r\n"
+           "  <DaysOfFilesRetained>" +
+           std::to_string(days) +
+           "</DaysOfFilesRetained>\r\n"
+           "  <ExcludedClientIPs>" +
+           EscapeMarkup(excluded) +
+           "</ExcludedClientIPs>\r\n"
            " </GlobalSettings>\r\n"
            "</xml>\r\n";
 }
@@ -201,9 +265,9 @@ bool GetSettings() {
 }
 
 void SaveSettings() {
-    const std::string text = SettingsFileText(
-        Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
-        Settings.ExcludedClientIPs);
+    const std::string text =
+        SettingsFileText(Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
+                         Settings.ExcludedClientIPs);
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";
@@ -258,7 +322,7 @@ void DeleteMatchingFiles(const std::string& mask) {
     while (const dirent* e = ::readdir(d)) {
         if (!WildcardMatch(pattern, e->d_name)) continue;
         const std::string path = dir + e->d_name;
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
     }
     ::closedir(d);

@@ -21,6 +21,10 @@ inline constexpr const char* kFileName = "Tarvane.xml";
 // exception report and the event log. Never throws.
 bool GetSettings();
 
+// The part of the load after reading the file: parses its bytes and stores the values, setting
+// progress as it goes; raises the load's failures.
+void ReadSettingsBytes(const std::string& source, int32_t& progress);
+
 // Rewrites kFileName from the values held. Replaces the file in one step, so a failure leaves
 // the old file as it was; raises EInOutError.
 void SaveSettings();

@@ -1,7 +1,12 @@
 // The road of a datagram through the real program: real syslog clients (logger, rsyslogd
 // forwarding) and hand-made datagrams from several addresses, read back from the daily file.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 
+#include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +15,8 @@
 
 namespace tarvane::e2e {
 namespace {
+
+namespace fs = std::filesystem;
 
 // The daily line after its time stamp for a datagram as it crossed the wire: severity prefix,
 // sender, text; trimmed, and control bytes other than TAB written as "#" and three octal digits.
@@ -65,6 +72,41 @@ class DatagramRoad : public ::testing::Test {
         }
         EXPECT_EQ(rest, expected);
     }
+
+    // Sends a datagram while place() has spoilt the daily file and, once the program has taken
+    // it, mends the file with undo() and sends one more. The first must be lost, the second
+    // written whole after the earlier lines. When the program took the first only after the
+    // mend (it was then written), the round proves nothing and is tried again.
+    void LoseWhile(const std::string& what, const std::function<void()>& place,
+                   const std::function<void()>& undo, const std::string& lostText) {
+        bool proven = false;
+        for (int round = 0; round < 10 && !proven; ++round) {
+            const std::string n = " " + what + " " + std::to_string(round);
+            place();
+            SendDatagram("10.1.1.1", "<13>" + lostText + n);
+            const bool quiet = program->WaitUntilQuiet();
+            undo();
+            ASSERT_TRUE(quiet) << what << ": the program stopped handling datagrams";
+            SendDatagram("10.1.1.2", "<13>after" + n);
+            const std::string after = "[5] 10.1.1.2 <13>after" + n;
+            ASSERT_TRUE(WaitUntil(
+                [&] {
+                    const auto lines = dir.DailyLines();
+                    return !lines.empty() && lines.back().ends_with(after);
+                },
+                10s))
+                << what << ": nothing written after the file was mended";
+            const std::string lost = "[5] 10.1.1.1 <13>" + lostText + n;
+            for (const auto& line : dir.DailyLines()) {
+                if (AfterTimeStamp(line) == lost) expected.push_back(lost);
+            }
+            proven = expected.empty() || expected.back() != lost;
+            expected.push_back(after);
+        }
+        EXPECT_TRUE(proven) << what << ": every round was taken after the mend";
+    }
+
+    fs::path DailyFile() { return dir.FilesMatching(R"(Tarvane-\d{8}\.TXT)").at(0); }
 
     ProgramDir dir;
     LoopbackCapture capture;
@@ -148,6 +190,76 @@ TEST_F(DatagramRoad, OneDatagramOneLineOrNone) {
         if (c.line) expected.push_back(*c.line);
     }
     CheckDailyFile();
+}
+
+// Something other than a file in the daily file's place costs the line written meanwhile and
+// nothing else: the program never blocks on it and never writes through a link.
+TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
+    const fs::path daily = DailyFile(), saved = dir.Root() / "saved.txt";
+    const fs::path target = dir.Root() / "target.txt", nowhere = dir.Root() / "nowhere.txt";
+    WriteFile(target, "keep");
+    const auto mend = [&] {
+        fs::remove(daily);
+        fs::rename(saved, daily);
+    };
+    LoseWhile(
+        "fifo",
+        [&] {
+            fs::rename(daily, saved);
+            ASSERT_EQ(::mkfifo(daily.c_str(), 0644), 0);
+        },
+        mend, "into a fifo");
+    LoseWhile(
+        "link",
+        [&] {
+            fs::rename(daily, saved);
+            fs::create_symlink(target, daily);
+        },
+        mend, "through a link");
+    LoseWhile(
+        "dangling link",
+        [&] {
+            fs::rename(daily, saved);
+            fs::create_symlink(nowhere, daily);
+        },
+        mend, "through a dangling link");
+    CheckDailyFile();
+    EXPECT_EQ(ReadFile(target), "keep");
+    EXPECT_FALSE(fs::exists(nowhere));
+}
+
+// The program on a small file system of its own: a line that does not fit leaves no part of it
+// behind, and the next one after space is freed starts on a line of its own.
+TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
+    program.reset();
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        GTEST_SKIP() << "neither root nor in a user namespace: no private mount namespace";
+    }
+    const fs::path copy = dir.Root() / "Tarvane.copy";
+    fs::rename(dir.Executable(), copy);
+    const std::string options = "size=" + std::to_string(fs::file_size(copy) / 1024 + 256) + "k";
+    ASSERT_EQ(::mount("tarvane-e2e", dir.Dir().c_str(), "tmpfs", 0, options.c_str()), 0);
+    struct Unmount {
+        fs::path at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{dir.Dir()};
+    fs::copy_file(copy, dir.Executable());
+    program.emplace(dir, OffscreenEnvironment(dir));
+    ASSERT_TRUE(program->WaitUntilReady(dir)) << ReadFile(dir.OutputFile());
+    const fs::path daily = DailyFile(), filler = dir.Dir() / "filler";
+    const std::string earlier = ReadFile(daily);
+    LoseWhile(
+        "full disk",
+        [&] {
+            // Every free block taken: the line cannot fit in what is left of the file's last one.
+            std::ofstream out(filler, std::ios::binary);
+            const std::string block(4096, 'f');
+            while (out.write(block.data(), block.size())) out.flush();
+        },
+        [&] { fs::remove(filler); }, std::string(6000, 'x'));
+    CheckDailyFile();
+    EXPECT_TRUE(ReadFile(daily).starts_with(earlier)) << "the earlier bytes are untouched";
 }
 
 }  // namespace

@@ -272,19 +272,63 @@ bool Tarvane::WaitUntilReady(ProgramDir& dir, Duration limit) {
     return true;
 }
 
-bool UdpPortBound(int port) {
-    char hexPort[8];
-    std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
+namespace {
+
+// Calls take(local, rxQueue) for each socket of /proc/net/udp.
+template <typename Take>
+void ForEachUdpSocket(Take take) {
     std::ifstream table("/proc/net/udp");
     std::string line;
     std::getline(table, line);
     while (std::getline(table, line)) {
         std::istringstream fields(line);
-        std::string slot, local;
-        fields >> slot >> local;
-        if (local.size() > 5 && local.substr(local.size() - 5) == hexPort) return true;
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        const size_t colon = queues.find(':');
+        take(local,
+             colon == std::string::npos ? 0 : std::stoul(queues.substr(colon + 1), nullptr, 16));
     }
-    return false;
+}
+
+std::string HexPort(int port) {
+    char hexPort[8];
+    std::snprintf(hexPort, sizeof hexPort, ":%04X", port);
+    return hexPort;
+}
+
+}  // namespace
+
+bool UdpPortBound(int port) {
+    bool bound = false;
+    ForEachUdpSocket(
+        [&](const std::string& local, size_t) { bound = bound || local.ends_with(HexPort(port)); });
+    return bound;
+}
+
+size_t UdpBytesQueued(int port) {
+    size_t queued = 0;
+    ForEachUdpSocket([&](const std::string& local, size_t rx) {
+        if (local.ends_with(HexPort(port))) queued += rx;
+    });
+    return queued;
+}
+
+bool Tarvane::WaitUntilQuiet(Duration limit) {
+    auto allAsleep = [this] {
+        const fs::path tasks = "/proc/" + std::to_string(process_.Pid()) + "/task";
+        std::error_code ec;
+        for (const auto& task : fs::directory_iterator(tasks, ec)) {
+            // The state follows the parenthesised name: "pid (name) S ...".
+            const std::string stat = ReadFile(task.path() / "stat");
+            const size_t close = stat.rfind(')');
+            if (close == std::string::npos || stat.compare(close + 1, 2, " S") != 0) return false;
+        }
+        return !ec;
+    };
+    return WaitUntil(
+               [&] { return !process_.Running() || (UdpBytesQueued(514) == 0 && allAsleep()); },
+               limit) &&
+           process_.Running();
 }
 
 bool InPrivateNetwork() {

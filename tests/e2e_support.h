@@ -108,12 +108,18 @@ class Tarvane {
     // handled: probes ("<8>" from 127.0.0.1, shown at any threshold) until one is written,
     // then one last marker; the lines so far are then forgotten.
     bool WaitUntilReady(ProgramDir& dir, Duration limit = 15s);
+    // Waits until the program has taken every datagram waiting for it and each of its threads
+    // sleeps: what was sent so far has been handled or is being dropped. False when it does not
+    // come within the limit, or the program ended.
+    bool WaitUntilQuiet(Duration limit = 10s);
 
   private:
     Process process_;
 };
 
 bool UdpPortBound(int port);
+// The bytes waiting in the receive queues of the UDP sockets bound to the port.
+size_t UdpBytesQueued(int port);
 
 // True inside a network namespace of our own (only lo exists): the only place the tests
 // may bind port 514 or add addresses.

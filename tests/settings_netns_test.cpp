@@ -1,11 +1,13 @@
 // The settings file as the real program reads and writes it beside itself.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "settings/tests/xml_samples.h"
 #include "tests/e2e_support.h"
 
 namespace tarvane::e2e {
@@ -23,6 +25,10 @@ std::string SettingsFile(int severity, const std::string& excluded) {
            excluded +
            "</ExcludedClientIPs>\r\n"
            " </GlobalSettings>\r\n</xml>\r\n";
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
 }
 
 std::vector<std::string> WithoutTimeStamps(const std::vector<std::string>& lines) {
@@ -72,9 +78,13 @@ struct Case {
     std::string settings;
     std::vector<std::pair<std::string, std::string>> sent;  // source, bytes; the last is written
     std::vector<std::string> written;                       // after the time stamps
+    bool throughLink = false;  // the file lies elsewhere; the program's directory has a link
 };
 
 TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
+    const std::vector<std::pair<std::string, std::string>> sixOnly{{"10.1.1.1", "<15>x"},
+                                                                   {"10.1.1.1", "<14>x"}};
+    const std::string six = "[6] 10.1.1.1 <14>x";
     const std::vector<Case> cases{
         {"severity 6",
          SettingsFile(6, ""),
@@ -92,11 +102,29 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
          SettingsFile(7, "10.1.1.10; 10.1.1.1"),
          {{"10.1.1.1", "<13>a"}, {"10.1.1.10", "<13>b"}, {"10.1.1.100", "<13>c"}},
          {"[5] 10.1.1.100 <13>c"}},
+        {"UTF-16 LE with its mark", testing::Utf16(SettingsFile(6, ""), false), sixOnly, {six}},
+        {"UTF-16 BE with its mark", testing::Utf16(SettingsFile(6, ""), true), sixOnly, {six}},
+        {"declared ISO-8859-1",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n" +
+             SettingsFile(6, "caf\xe9 10.1.1.100"),
+         {{"10.1.1.100", "<14>hidden"}, {"10.1.1.1", "<15>x"}, {"10.1.1.1", "<14>x"}},
+         {six}},
+        {"internal entity",
+         "<!DOCTYPE xml [<!ENTITY s \"6\">]>\r\n" +
+             Replaced(SettingsFile(6, ""), "<Severity>6", "<Severity>&s;"),
+         sixOnly,
+         {six}},
+        {"through a link", SettingsFile(6, ""), sixOnly, {six}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramDir own;
-        WriteFile(own.Dir() / "Tarvane.xml", c.settings);
+        if (c.throughLink) {
+            WriteFile(own.Root() / "shared.xml", c.settings);
+            std::filesystem::create_symlink(own.Root() / "shared.xml", own.Dir() / "Tarvane.xml");
+        } else {
+            WriteFile(own.Dir() / "Tarvane.xml", c.settings);
+        }
         Tarvane running(own, OffscreenEnvironment(own));
         ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
         for (const auto& [source, bytes] : c.sent) SendDatagram(source, bytes);
@@ -112,21 +140,49 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
     }
 }
 
+// A file that is no settings file at all, or not well-formed: reported, left as it is, and the
+// program runs at threshold 0 without blocking on it.
 TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>6</Severity>\r\n";
-    WriteFile(dir.Dir() / "Tarvane.xml", broken);
-    Start();
-    for (const char* text : {"<8>x", "<9>x", "plain", "<15>x", "<-1>x", "<8>end"})
-        SendDatagram("10.1.1.1", text);
-    const std::vector<std::string> expected{"[0] 10.1.1.1 <8>x", "10.1.1.1 plain",
-                                            "[-1] 10.1.1.1 <-1>x", "[0] 10.1.1.1 <8>end"};
-    EXPECT_EQ(WithoutTimeStamps(dir.WaitForDailyLines(expected.size())), expected);
+    const std::vector<std::pair<const char*, std::string>> cases{
+        {"unclosed", broken},
+        {"bare &", SettingsFile(6, "10.1.1.1 & 10.1.1.10")},
+        {"external entity", "<!DOCTYPE xml [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>\r\n" +
+                                SettingsFile(6, "&e;")},
+        {"billion laughs", testing::BillionLaughs(SettingsFile(6, "&l10;"))},
+        {"fifo", ""},
+    };
+    for (const auto& [what, settings] : cases) {
+        SCOPED_TRACE(what);
+        ProgramDir own;
+        const auto file = own.Dir() / "Tarvane.xml";
+        if (settings.empty()) {
+            ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+        } else {
+            WriteFile(file, settings);
+        }
+        Tarvane running(own, OffscreenEnvironment(own));
+        ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
+        for (const char* text : {"<8>x", "<9>x", "plain", "<15>x", "<-1>x", "<8>end"})
+            SendDatagram("10.1.1.1", text);
+        const std::vector<std::string> expected{"[0] 10.1.1.1 <8>x", "10.1.1.1 plain",
+                                                "[-1] 10.1.1.1 <-1>x", "[0] 10.1.1.1 <8>end"};
+        EXPECT_EQ(WithoutTimeStamps(own.WaitForDailyLines(expected.size())), expected);
 
-    const auto reports = dir.FilesMatching(R"(EXCEPTION-\d{17}\.XML)");
-    ASSERT_EQ(reports.size(), 1u);
-    const std::string report = ReadFile(reports[0]);
-    EXPECT_NE(report.find("<Function>Lib.GetSettings</Function>"), std::string::npos) << report;
-    EXPECT_EQ(ReadFile(dir.Dir() / "Tarvane.xml"), broken);
+        const auto reports = own.FilesMatching(R"(EXCEPTION-\d{17}\.XML)");
+        ASSERT_EQ(reports.size(), 1u);
+        const std::string report = ReadFile(reports[0]);
+        EXPECT_NE(report.find("<Function>Lib.GetSettings</Function><Trace>210</Trace>"),
+                  std::string::npos)
+            << report;
+        const auto check = RunCommand({"/usr/bin/xmllint", "--noout", "--nonet", reports[0]});
+        EXPECT_EQ(check.code, 0) << report;
+        if (settings.empty()) {
+            EXPECT_TRUE(std::filesystem::is_fifo(file));
+        } else {
+            EXPECT_EQ(ReadFile(file), settings);
+        }
+    }
 }
 
 }  // namespace

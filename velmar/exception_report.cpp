@@ -1,16 +1,18 @@
 #include "exception_report.h"
 
+#include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <pugixml.hpp>
-#include <sstream>
+#include <memory>
 
 #include "logfiles/logfiles.h"
 #include "velmar/errors.h"
 #include "velmar/system.h"
+#include "velmar/xml_text.h"
 
 namespace velmar {
 
@@ -21,23 +23,60 @@ namespace {
 std::string Timestamp17(const tarvane::LocalTime& t) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d%03d", t.year % 10000, t.month % 100,
-                  t.day % 100, t.hour % 100, t.minute % 100, t.second % 100,
-                  t.millisecond % 1000);
+                  t.day % 100, t.hour % 100, t.minute % 100, t.second % 100, t.millisecond % 1000);
     return buf;
 }
 
 std::string DateTimeText(const tarvane::LocalTime& t) {
     const std::string& sep = TimeSeparator();
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d%s%02d%s%02d", t.year % 10000,
-                  t.month % 100, t.day % 100, t.hour % 100, sep.c_str(), t.minute % 100,
-                  sep.c_str(), t.second % 100);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d%s%02d%s%02d", t.year % 10000, t.month % 100,
+                  t.day % 100, t.hour % 100, sep.c_str(), t.minute % 100, sep.c_str(),
+                  t.second % 100);
     return buf;
 }
 
-void Append(pugi::xml_node parent, const char* name, const std::string& value) {
-    pugi::xml_node n = parent.append_child(name);
-    if (!n || !n.text().set(value.c_str())) throw Exception("Cannot append element " + std::string(name));
+struct DocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+using Doc = std::unique_ptr<xmlDoc, DocFree>;
+
+xmlNode* AddElement(xmlDoc* doc, xmlNode* parent, const char* name) {
+    xmlNode* n = xmlNewDocNode(doc, nullptr, BAD_CAST name, nullptr);
+    if (n && !parent) {
+        xmlDocSetRootElement(doc, n);
+    } else if (n && !xmlAddChild(parent, n)) {
+        xmlFreeNode(n);
+        n = nullptr;
+    }
+    if (!n) throw Exception("Cannot append element " + std::string(name));
+    return n;
+}
+
+// The text goes in as characters, so the report stays well-formed whatever bytes it holds.
+void Append(xmlDoc* doc, xmlNode* parent, const char* name, const std::string& value) {
+    xmlNode* n = AddElement(doc, parent, name);
+    const std::string text = XmlCharacters(value);
+    if (!text.empty() && !xmlAddChild(n, xmlNewDocTextLen(doc, BAD_CAST text.data(),
+                                                          static_cast<int>(text.size())))) {
+        throw Exception("Cannot append element " + std::string(name));
+    }
+}
+
+// The element alone, UTF-8, without declaration or indentation.
+std::string Serialize(xmlNode* top) {
+    xmlBuffer* buffer = xmlBufferCreate();
+    if (!buffer) throw std::bad_alloc();
+    xmlSaveCtxt* save =
+        xmlSaveToBuffer(buffer, "UTF-8", XML_SAVE_NO_DECL | XML_SAVE_NO_EMPTY | XML_SAVE_AS_XML);
+    const bool ok = save && xmlSaveTree(save, top) >= 0;
+    if (save) xmlSaveClose(save);
+    std::string out = ok ? std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
+                                       static_cast<size_t>(xmlBufferLength(buffer)))
+                         : std::string();
+    xmlBufferFree(buffer);
+    if (!ok) throw Exception("Cannot serialize the report");
+    return out;
 }
 
 }  // namespace
@@ -98,43 +137,40 @@ std::string SaveExceptionRecAsXML(tExceptionRec rec, const tarvane::Clock& clock
     int trace = 100;
     std::string fileName;
     try {
-        pugi::xml_document doc;
         if (ProcessMessagesHook) ProcessMessagesHook();
         trace = 200;
-        doc.reset();
+        const Doc doc(xmlNewDoc(BAD_CAST "1.0"));
+        if (!doc) throw std::bad_alloc();
         trace = 210;
         trace = 220;
-        pugi::xml_node top = doc.append_child("xml");
+        xmlNode* top = AddElement(doc.get(), nullptr, "xml");
         trace = 230;
-        pugi::xml_node ex = top.append_child("Exception");
+        xmlNode* ex = AddElement(doc.get(), top, "Exception");
         trace = 300;
-        Append(ex, "DateTime", DateTimeText(clock.Now()));
+        Append(doc.get(), ex, "DateTime", DateTimeText(clock.Now()));
         trace = 305;
-        Append(ex, "MachineUpTime", GetMachineUpTime().Text);
+        Append(doc.get(), ex, "MachineUpTime", GetMachineUpTime().Text);
         trace = 310;
-        Append(ex, "SelfName", GlobalSettings.SelfName);
+        Append(doc.get(), ex, "SelfName", GlobalSettings.SelfName);
         trace = 315;
-        Append(ex, "Version", GlobalSettings.Version);
+        Append(doc.get(), ex, "Version", GlobalSettings.Version);
         trace = 320;
-        Append(ex, "Function", rec.Function);
+        Append(doc.get(), ex, "Function", rec.Function);
         trace = 325;
-        Append(ex, "Trace", std::to_string(rec.Trace));
+        Append(doc.get(), ex, "Trace", std::to_string(rec.Trace));
         trace = 330;
-        Append(ex, "HostName", GlobalSettings.HostName);
+        Append(doc.get(), ex, "HostName", GlobalSettings.HostName);
         trace = 335;
-        Append(ex, "ClassName", rec.ClassName);
+        Append(doc.get(), ex, "ClassName", rec.ClassName);
         trace = 340;
-        Append(ex, "e.Message", rec.Message);
+        Append(doc.get(), ex, "e.Message", rec.Message);
         trace = 360;
-        Append(ex, "Notes", rec.Notes);
+        Append(doc.get(), ex, "Notes", rec.Notes);
         trace = 380;
         fileName = ExceptionReportName(GetProgramDir(), rec.FileName, clock.Now());
         trace = 420;
-        // The code of this save alone, not one left over from earlier work.
-        errno = 0;
-        if (!doc.save_file(fileName.c_str(), "", pugi::format_raw | pugi::format_no_declaration,
-                           pugi::encoding_utf8)) {
-            throw EInOutError::FromErrno(errno ? errno : EIO);
+        if (const int err = tarvane::WriteNewFile(fileName, Serialize(top)); err != 0) {
+            throw EInOutError::FromErrno(err);
         }
         trace = 440;
         trace = 460;

@@ -63,17 +63,48 @@ TEST(AppendTextToFile, WithoutAppendStartsAfresh) {
     EXPECT_EQ(ReadFile("f.txt"), "new");
 }
 
+// Only a regular file reached without a link as its last name is written; a FIFO costs the
+// write instead of blocking the caller for ever.
 TEST(AppendTextToFile, FailuresGiveFalse) {
     TempDir dir;
     fs::create_directory("adir");
-    EXPECT_FALSE(AppendTextToFile("x", "adir", true));
-    EXPECT_FALSE(AppendTextToFile("x", "nodir/f.txt", true));
-    if (::geteuid() != 0) {  // root writes through permissions
-        WriteFile("ro.txt", "keep");
-        fs::permissions("ro.txt", fs::perms::owner_read);
-        EXPECT_FALSE(AppendTextToFile("x", "ro.txt", true));
-        EXPECT_EQ(ReadFile("ro.txt"), "keep");
+    WriteFile("target.txt", "keep");
+    fs::create_symlink("target.txt", "link.txt");
+    fs::create_symlink(dir.path() / "elsewhere.txt", "dangling.txt");
+    ASSERT_EQ(::mkfifo("fifo.txt", 0644), 0);
+    for (const char* name : {"adir", "nodir/f.txt", "link.txt", "dangling.txt", "fifo.txt"}) {
+        EXPECT_FALSE(AppendTextToFile("x", name, true)) << name;
     }
+    EXPECT_EQ(ReadFile("target.txt"), "keep");
+    EXPECT_FALSE(fs::exists("elsewhere.txt"));
+    EXPECT_TRUE(fs::is_symlink("link.txt"));
+
+    // Refused as the owner and as root alike.
+    const int result = testing::InReadOnlyView(dir.path(), [] {
+        return AppendTextToFile("x", "target.txt", true) || AppendTextToFile("x", "new.txt", true);
+    });
+    if (result == testing::kNoMountNamespace) {
+        GTEST_SKIP() << "neither root nor allowed a user namespace: no read-only mount";
+    }
+    EXPECT_EQ(result, 0) << "an append to a read-only file system succeeded";
+    EXPECT_EQ(ReadFile("target.txt"), "keep");
+}
+
+// A full disk lets only a part of the text in; that part is taken back so the next line does
+// not start glued to it.
+TEST(AppendTextToFile, FailedAppendLeavesTheFileAsItWas) {
+    TempDir dir;
+    WriteFile("log.txt", "earlier\r\n");
+    {
+        const testing::FileSizeLimit full(15);
+        EXPECT_FALSE(AppendTextToFile("0123456789\r\n", "log.txt", true));
+        const testing::FileSizeLimit none(0);
+        EXPECT_FALSE(AppendTextToFile("x", "new.txt", true));
+    }
+    EXPECT_EQ(ReadFile("log.txt"), "earlier\r\n");
+    EXPECT_FALSE(fs::exists("new.txt")) << "a file the failed call created is removed";
+    EXPECT_TRUE(AppendTextToFile("next\r\n", "log.txt", true));
+    EXPECT_EQ(ReadFile("log.txt"), "earlier\r\nnext\r\n");
 }
 
 TEST(DeleteExpiredFiles, KeepsTheLastDaysStampsAndObeysTheCaseRules) {

@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <pugixml.hpp>
 
 #include "logfiles/tests/fixed_clock.h"
 #include "logfiles/tests/temp_dir.h"
+#include "velmar/errors.h"
 #include "velmar/system.h"
+#include "velmar/tests/report_reader.h"
 
 namespace velmar {
 namespace {
@@ -66,6 +68,8 @@ class ExceptionReportTest : public ::testing::Test {
 TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
     const FixedClock clock{At(2024, 3, 5, 14, 7, 9, 123)};
     GlobalSettings.Version = "1.2";
+    // A control byte, a byte that is no UTF-8 and a whole UTF-8 character.
+    GlobalSettings.HostName = "h\x01\xe9\xc3\xa9";
     int hookCalls = 0;
     ProcessMessagesHook = [&] { ++hookCalls; };
     const tExceptionRec rec = Rec("vtests-report-{timestamp}.xml");
@@ -75,24 +79,24 @@ TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
     EXPECT_EQ(hookCalls, 1);
     EXPECT_EQ(rec.FileName, "vtests-report-{timestamp}.xml") << "the caller's record is a copy";
 
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_file(name.c_str(), pugi::parse_minimal | pugi::parse_escapes));
-    const pugi::xml_node ex = doc.child("xml").child("Exception");
+    const testing::ReportRead read = testing::ReadReportBytes(ReadFile(name));
+    ASSERT_TRUE(read.ok);
     std::vector<std::string> names;
-    for (pugi::xml_node n = ex.first_child(); n; n = n.next_sibling()) names.push_back(n.name());
+    for (const auto& field : read.fields) names.push_back(field.first);
     EXPECT_EQ(names, (std::vector<std::string>{"DateTime", "MachineUpTime", "SelfName", "Version",
                                                "Function", "Trace", "HostName", "ClassName",
                                                "e.Message", "Notes"}));
-    const std::string upTime = ex.child("MachineUpTime").text().get();
+    const std::string upTime = read.Field("MachineUpTime");
     EXPECT_TRUE(IsUpTimeText(upTime)) << upTime;
     // Byte for byte: no declaration, no indentation, the markup escaped.
     EXPECT_EQ(ReadFile(name),
               "<xml><Exception><DateTime>2024-03-05 14:07:09</DateTime><MachineUpTime>" + upTime +
                   "</MachineUpTime><SelfName></SelfName><Version>1.2</Version>"
-                  "<Function>Lib.GetSettings</Function><Trace>210</Trace><HostName></HostName>"
-                  "<ClassName>EDOMParseError</ClassName><e.Message>a &lt; b &amp; \"c\"\r\n"
+                  "<Function>Lib.GetSettings</Function><Trace>210</Trace>"
+                  "<HostName>h#001\xc3\xa9\xc3\xa9</HostName>"
+                  "<ClassName>EDOMParseError</ClassName><e.Message>a &lt; b &amp; \"c\"&#13;\n"
                   "Line: 2</e.Message><Notes>kFileName=Tarvane.xml</Notes></Exception></xml>");
-    EXPECT_EQ(ex.child("e.Message").text().get(), rec.Message);
+    EXPECT_EQ(read.Field("e.Message"), rec.Message);
     EXPECT_FALSE(fs::exists("Exception.txt"));
 }
 
@@ -135,6 +139,46 @@ TEST_F(ExceptionReportTest, UnsavableReportLeavesOneDatedLine) {
     SaveExceptionRecAsXML(Rec("no-such-dir/r.xml"), clock);
     const std::string lines = ReadFile("Exception.txt");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
+
+    // Never through a link: its target stays as it was.
+    tarvane::testing::WriteFile("target", "keep");
+    const std::string link = GetProgramDir() + "vtests-link.xml";
+    fs::create_symlink(dir.path() / "target", link);
+    made.push_back(link);
+    SaveExceptionRecAsXML(Rec("vtests-link.xml"), clock);
+    EXPECT_EQ(ReadFile("target"), "keep");
+    EXPECT_NE(ReadFile("Exception.txt").find("E.Message=File access denied sFileName=" + link),
+              std::string::npos);
+}
+
+// On a full disk neither a cut report nor an empty fall-back file stays behind.
+TEST_F(ExceptionReportTest, FullDiskLeavesNoPartialReport) {
+    std::string name;
+    {
+        const tarvane::testing::FileSizeLimit full(40);
+        name = SaveExceptionRecAsXML(Rec("vtests-full-{timestamp}.xml"));
+    }
+    made.push_back(name);
+    EXPECT_FALSE(fs::exists(name));
+    EXPECT_FALSE(fs::exists("Exception.txt"));
+}
+
+TEST(FileErrors, EveryErrnoReadsAsItsOwnKind) {
+    struct Case {
+        int err;
+        const char* text;
+    } cases[] = {
+        {ENOENT, "File not found"},      {ENOTDIR, "Invalid filename"},
+        {EINVAL, "Invalid filename"},    {ENAMETOOLONG, "Invalid filename"},
+        {EMFILE, "Too many open files"}, {ENFILE, "Too many open files"},
+        {EACCES, "File access denied"},  {EPERM, "File access denied"},
+        {EISDIR, "File access denied"},  {EROFS, "File access denied"},
+        {ETXTBSY, "File access denied"}, {ENOSPC, "Disk full"},
+        {EDQUOT, "Disk full"},           {EFBIG, "Disk full"},
+        {EIO, "I/O error 1005"},         {EINTR, "I/O error 1004"},
+        {ENETDOWN, "I/O error 1100"},    {ELOOP, "I/O error 1040"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(EInOutError::FromErrno(c.err).what(), c.text) << c.err;
 }
 
 TEST_F(ExceptionReportTest, ErrorBeforeTheNameLeavesItEmpty) {
