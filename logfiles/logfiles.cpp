@@ -79,7 +79,8 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
-int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool followLink) {
+int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool followLink,
+                    struct stat* status) {
     flags |= O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
     const int fd = ::open(name.c_str(), flags, mode);
     if (fd < 0) {
@@ -96,6 +97,7 @@ int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool follow
         errno = err;
         return -1;
     }
+    if (status) *status = st;
     return fd;
 }
 
@@ -132,17 +134,14 @@ bool AppendTextToFile(const std::string& text, const std::string& fileName, bool
         if (!append && FileExists(fileName)) ::unlink(fileName.c_str());
         if (text.empty()) return true;
         bool created = false;
-        int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND);
+        struct stat before {};
+        int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND, 0644, false, &before);
         if (fd < 0 && errno == ENOENT) {
-            fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL);
+            fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL, 0644, false,
+                                 &before);
             created = fd >= 0;
         }
         if (fd < 0) return false;
-        struct stat before {};
-        if (::fstat(fd, &before) != 0) {
-            ::close(fd);
-            return false;
-        }
         bool ok = WriteAll(fd, text) == 0;
         if (!ok) {
             // A part of the line would glue the next one to it: take it back, and never more.

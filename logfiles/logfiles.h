@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -27,9 +28,10 @@ bool FileExists(const std::string& name);
 // Opens name with flags (O_NONBLOCK, O_CLOEXEC and, unless followLink, O_NOFOLLOW added) and
 // keeps the descriptor only for a regular file, so a FIFO or device never blocks and a symbolic
 // link never leads a write elsewhere. The descriptor, or -1 with errno set; EACCES stands for
-// anything that is not a regular file and for a refused link.
-int OpenRegularFile(const std::string& name, int flags, mode_t mode = 0644,
-                    bool followLink = false);
+// anything that is not a regular file and for a refused link. The file's status goes to
+// `status` when one is given.
+int OpenRegularFile(const std::string& name, int flags, mode_t mode = 0644, bool followLink = false,
+                    struct stat* status = nullptr);
 
 // Reads the whole regular file (through a symbolic link too); 0, or the errno of the failure.
 int ReadRegularFile(const std::string& name, std::string& bytes);
