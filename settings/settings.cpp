@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -97,13 +96,9 @@ std::string ParseFailureMessage(const std::string& reason, int line, const std::
     return reason + "\r\n" + "Line" + ": " + std::to_string(line) + "\r\n" + excerpt;
 }
 
-struct DocFree {
-    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-
 // XML 1.0 from memory: UTF-8, UTF-16 with its mark or a declared encoding; internal entities
 // expanded within the parser's bounds; no network, no DTD loaded, nothing left to recovery.
-std::unique_ptr<xmlDoc, DocFree> ParseSettings(const std::string& source) {
+velmar::XmlDoc ParseSettings(const std::string& source) {
     PrepareParser();
     ParseError first;
     xmlStructuredErrorFunc previousHandler = xmlStructuredError;
@@ -123,7 +118,7 @@ std::unique_ptr<xmlDoc, DocFree> ParseSettings(const std::string& source) {
         xmlFreeParserCtxt(ctxt);
     }
     xmlSetStructuredErrorFunc(previousContext, previousHandler);
-    std::unique_ptr<xmlDoc, DocFree> owned(doc);
+    velmar::XmlDoc owned(doc);
     if (!owned || first.seen) {
         if (!first.seen) first.reason = "The document could not be parsed";
         throw velmar::EDOMParseError(ParseFailureMessage(first.reason, first.line, first.excerpt));
@@ -225,21 +220,17 @@ void Report(const std::exception& e, int32_t progress) {
 
 }  // namespace
 
+// clang-format off
 std::string SettingsFileText(int32_t severity, int32_t days, const std::string& excluded) {
     return "<xml>\r\n"
            " <GlobalSettings>\r\n"
-           "  <Severity>" +
-           std::to_string(severity) +
-           "</Severity>\r\n"
-           "  <DaysOfFilesRetained>" +
-           std::to_string(days) +
-           "</DaysOfFilesRetained>\r\n"
-           "  <ExcludedClientIPs>" +
-           EscapeMarkup(excluded) +
-           "</ExcludedClientIPs>\r\n"
+           "  <Severity>" + std::to_string(severity) + "</Severity>\r\n"
+           "  <DaysOfFilesRetained>" + std::to_string(days) + "</DaysOfFilesRetained>\r\n"
+           "  <ExcludedClientIPs>" + EscapeMarkup(excluded) + "</ExcludedClientIPs>\r\n"
            " </GlobalSettings>\r\n"
            "</xml>\r\n";
 }
+// clang-format on
 
 bool GetSettings() {
     int32_t progress = 100;

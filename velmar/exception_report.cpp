@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 
 #include "logfiles/logfiles.h"
 #include "velmar/errors.h"
@@ -35,11 +34,6 @@ std::string DateTimeText(const tarvane::LocalTime& t) {
                   t.second % 100);
     return buf;
 }
-
-struct DocFree {
-    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-using Doc = std::unique_ptr<xmlDoc, DocFree>;
 
 xmlNode* AddElement(xmlDoc* doc, xmlNode* parent, const char* name) {
     xmlNode* n = xmlNewDocNode(doc, nullptr, BAD_CAST name, nullptr);
@@ -139,7 +133,7 @@ std::string SaveExceptionRecAsXML(tExceptionRec rec, const tarvane::Clock& clock
     try {
         if (ProcessMessagesHook) ProcessMessagesHook();
         trace = 200;
-        const Doc doc(xmlNewDoc(BAD_CAST "1.0"));
+        const XmlDoc doc(xmlNewDoc(BAD_CAST "1.0"));
         if (!doc) throw std::bad_alloc();
         trace = 210;
         trace = 220;

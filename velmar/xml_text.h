@@ -1,9 +1,18 @@
 #pragma once
 
+#include <libxml/tree.h>
+
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace velmar {
+
+struct XmlDocFree {
+    void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
+};
+// A libxml2 document, freed with its owner.
+using XmlDoc = std::unique_ptr<xmlDoc, XmlDocFree>;
 
 // "#" and the byte's three octal digits: how a byte that cannot be shown or stored is written.
 void AppendOctalEscape(std::string& out, unsigned char byte);
