@@ -1,46 +1,80 @@
 #!/bin/bash
 # One entry point for a fresh Debian 12 machine:
-#   ./build.sh run    install what is missing, build, start Tarvane
-#   ./build.sh test   install what is missing, build, run every test (plain, ASan+UBSan, TSan)
-#   ./build.sh bench  install what is missing, build, run the throughput benchmark
-#   ./build.sh fuzz [SECONDS]  install what is missing, build the fuzz targets with clang, run each
-#                     for SECONDS (default 60); any crash or sanitizer report fails
+#   ./build.sh run    install what building and running need, build, start Tarvane
+#   ./build.sh test   install what the tests need too, build, run every test (plain, ASan+UBSan,
+#                     TSan, fuzzing, the package in a booted Debian 12)
+#   ./build.sh bench  build, run the throughput benchmark
+#   ./build.sh fuzz [SECONDS]  build the fuzz targets with clang, run each for SECONDS (default
+#                     60); any crash or sanitizer report fails
+#   ./build.sh deb    build the Debian package of the headless collector into build-deb/
 #   ./build.sh install [DIR] | uninstall [DIR]     for this user, with a menu entry
-#   ./build.sh install-service | uninstall-service  the headless collector under systemd
+#   ./build.sh install-service | uninstall-service  the headless collector, from the package
 # Run as an ordinary user, it builds and runs as that user and uses sudo only for what needs
-# root: installing packages, the capability to bind port 514, the service.
+# root: installing packages, the capability to bind port 514, the service. JOBS sets the
+# build's parallelism (default: every core).
 set -euo pipefail
+caller_dir=$(pwd)
 cd "$(dirname "$0")"
 here=$(pwd)
 # setcap and getcap live in sbin, which an ordinary user's PATH leaves out.
 PATH=$PATH:/usr/sbin:/sbin
 
-packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libxml2-utils googletest
-          libgtest-dev libgmock-dev iproute2 util-linux bsdutils libcap2-bin xvfb xauth xdotool x11-utils
-          snmpd snmp rsyslog openbox locales clang libclang-rt-14-dev)
-# The window icon's SVG plugin; checking the desktop entry, the metainfo and the service unit.
-packages+=(libqt6svg6 desktop-file-utils appstream systemd)
+# What each command installs: building and running take only the first two groups.
+build_packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libsystemd-dev)
+# The window icon's SVG plugin; setcap for port 514.
+run_packages=(libqt6svg6 libcap2-bin)
+deb_packages=(debhelper dpkg-dev)
+fuzz_packages=(clang libclang-rt-14-dev)
+bench_packages=(rsyslog iproute2)
+# Real peers and tools the tests drive: clients and relays, an SNMP agent, X servers and a
+# window manager, locale sources, checkers for what is installed, a booted Debian 12 for the
+# package.
+test_packages=(googletest libgtest-dev libgmock-dev libxml2-utils iproute2 util-linux bsdutils
+               strace rsyslog snmpd snmp xvfb xauth xdotool x11-utils xclip openbox
+               python3-pyatspi at-spi2-core locales desktop-file-utils appstream systemd
+               lintian devscripts mmdebstrap systemd-container)
+# The tests run these as programs of their own; a machine that did not have them gets no
+# service from them.
+peer_services=(rsyslog snmpd)
 
-install_missing() {
-    local missing=()
-    for p in "${packages[@]}"; do
+missing_of() {  # PACKAGE...
+    local p
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-            missing+=("$p")
+            echo "$p"
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    as_root "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
---no-install-recommends ${missing[*]}"
 }
 
-# Runs the shell command as root: directly when we are root, else through sudo; without sudo
-# it says, in one line, what to run as root.
+# Installs what is missing. No service a package brings is started meanwhile (policy-rc.d
+# refuses every start), and the peers' services are left disabled.
+install_missing() {  # PACKAGE...
+    local missing peers=() p
+    mapfile -t missing < <(missing_of "$@" | sort -u)
+    [ ${#missing[@]} -eq 0 ] && return 0
+    for p in "${missing[@]}"; do
+        [[ " ${peer_services[*]} " == *" $p "* ]] && peers+=("$p.service")
+    done
+    local disable=:
+    [ ${#peers[@]} -eq 0 ] || disable="systemctl disable --quiet ${peers[*]} 2>/dev/null || true"
+    as_root "policy=/usr/sbin/policy-rc.d; own=
+if [ ! -e \$policy ]; then printf '#!/bin/sh\nexit 101\n' >\$policy; chmod 755 \$policy; own=1; fi
+apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+--no-install-recommends ${missing[*]}; rc=\$?
+[ -z \"\$own\" ] || rm -f \$policy
+$disable
+exit \$rc"
+}
+
+# Runs the shell command as root: directly when we are root, else through sudo; a user whom
+# sudo refuses is told the command to run as root.
 as_root() {
     if [ "$(id -u)" = 0 ]; then
         sh -c "$1"
-    elif command -v sudo >/dev/null; then
+    elif command -v sudo >/dev/null && sudo -v; then
         sudo sh -c "$1"
     else
-        echo "sudo is missing; run as root, then again: $1" >&2
+        echo "this needs root, and sudo is missing or refuses $(id -un); as root, run:" >&2
+        echo "$1" >&2
         exit 1
     fi
 }
@@ -51,9 +85,12 @@ grant_bind() {  # FILE
         as_root "setcap cap_net_bind_service=+ep $(printf %q "$1")"
 }
 
-default_dir=${XDG_DATA_HOME:-$HOME/.local/share}/tarvane
+# A folder named on the command line is the caller's, not the repository's.
+caller_path() {  # PATH
+    case $1 in /*) printf '%s' "$1" ;; *) printf '%s' "$caller_dir/$1" ;; esac
+}
 
-jobs=$(nproc)
+jobs=${JOBS:-$(nproc)}
 
 configure_build() {  # dir, extra cmake args...
     local dir=$1
@@ -90,15 +127,33 @@ run_fuzz() {  # seconds per target
     done
 }
 
+# The package is built from a copy of the sources in build-deb/, so the tree stays clean and
+# the .deb lands beside the copy: build-deb/tarvane_<version>_<arch>.deb.
+build_deb() {
+    local src=build-deb/src/tarvane
+    if [ -e build-deb ] && [ ! -w build-deb ]; then
+        echo "build-deb belongs to another user: sudo chown -R $(id -un): $here/build-deb" >&2
+        exit 1
+    fi
+    rm -rf build-deb && mkdir -p "$src"
+    tar -c --exclude='./build*' --exclude=./.git --exclude=./.cache . | tar -x -C "$src"
+    (cd "$src" && DEB_BUILD_OPTIONS="parallel=$jobs" dpkg-buildpackage -b -us -uc >../build.log 2>&1) ||
+        { tail -n 40 build-deb/src/build.log >&2; echo "the package did not build" >&2; exit 1; }
+    mv build-deb/src/*.deb build-deb/src/*.ddeb build-deb/ 2>/dev/null || true
+    deb=$(ls "$here"/build-deb/tarvane_*.deb)
+    echo "built $deb"
+}
+
 case "${1:-}" in
 run)
-    install_missing
+    install_missing "${build_packages[@]}" "${run_packages[@]}"
     configure_build build -DTARVANE_BUILD_TESTS=OFF
     [ "$(id -u)" = 0 ] || grant_bind build/app/Tarvane
     exec build/app/Tarvane
     ;;
 test)
-    install_missing
+    install_missing "${build_packages[@]}" "${run_packages[@]}" "${deb_packages[@]}" \
+        "${fuzz_packages[@]}" "${test_packages[@]}"
     configure_build build -DTARVANE_BUILD_TESTS=ON
     (cd build && ctest --output-on-failure -j"$jobs")
     configure_build build-asan -DTARVANE_SANITIZE="address;undefined" -DCMAKE_BUILD_TYPE=Debug
@@ -108,36 +163,47 @@ test)
         -DCMAKE_BUILD_TYPE=Debug
     (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R '^reception_' -j"$jobs")
     run_fuzz 30
+    build_deb
+    # Without the real root the booted system is skipped (77); the package's checks still ran.
+    tests/package_test.sh "$deb" || [ $? = 77 ]
     ;;
 fuzz)
-    install_missing
+    install_missing "${build_packages[@]}" "${fuzz_packages[@]}"
     run_fuzz "${2:-60}"
     ;;
 bench)
-    install_missing
+    install_missing "${build_packages[@]}" "${bench_packages[@]}"
     configure_build build
     exec bench/run-bench.sh "$here/build"
     ;;
+deb)
+    install_missing "${build_packages[@]}" "${deb_packages[@]}"
+    build_deb
+    ;;
 install)
-    install_missing
+    install_missing "${build_packages[@]}" "${run_packages[@]}"
     configure_build build -DTARVANE_BUILD_TESTS=OFF
-    dist/install.sh desktop build/app/Tarvane "${2:-$default_dir}"
-    grant_bind "$(realpath "${2:-$default_dir}")/Tarvane"
+    dir=$(realpath -m "$(caller_path "${2:-$(dist/install.sh default-dir)}")")
+    dist/install.sh desktop build/app/Tarvane "$dir"
+    grant_bind "$dir/Tarvane"
     ;;
 uninstall)
-    dist/install.sh desktop-remove "${2:-$default_dir}"
+    dist/install.sh desktop-remove ${2:+"$(realpath -m "$(caller_path "$2")")"}
     ;;
 install-service)
-    install_missing
-    configure_build build -DTARVANE_BUILD_TESTS=OFF
-    as_root "$(printf '%q ' "$here/dist/install.sh" service "$here/build/app/Tarvane")"
+    install_missing "${build_packages[@]}" "${deb_packages[@]}"
+    build_deb
+    as_root "DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(printf %q "$deb")"
+    echo "tarvane.service runs; its files are in /var/lib/tarvane (sudo journalctl -u tarvane)"
     ;;
 uninstall-service)
-    as_root "$(printf %q "$here/dist/install.sh") service-remove"
+    as_root "DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tarvane"
+    echo "removed tarvane; /var/lib/tarvane keeps Tarvane.xml and the daily files" \
+         "(apt purge tarvane deletes them)"
     ;;
 *)
-    echo "usage: $0 run|test|bench|fuzz [SECONDS]|install [DIR]|uninstall [DIR]|install-service|\
-uninstall-service" >&2
+    echo "usage: $0 run|test|bench|fuzz [SECONDS]|deb|install [DIR]|uninstall [DIR]|\
+install-service|uninstall-service" >&2
     exit 2
     ;;
 esac

@@ -1,6 +1,7 @@
 #include "frmmain.h"
 
 #include <dlfcn.h>
+#include <systemd/sd-daemon.h>
 
 #include <QAction>
 #include <QApplication>
@@ -18,7 +19,6 @@
 #include <QUrl>
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 
 #include "app/app_title.h"
 #include "app/outer_placement.h"
@@ -311,7 +311,7 @@ int RunApplication() {
         // instead of ending for its service manager to see: the text goes to standard error.
         const QString platform = QGuiApplication::platformName();
         if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
-            std::fprintf(stderr, "Application Error\n%s\n", text.toLocal8Bit().constData());
+            velmar::TellError("Application Error\n" + text.toLocal8Bit().toStdString());
             return 1;
         }
         QMessageBox box(QMessageBox::Critical, "Application Error", text, QMessageBox::Ok);
@@ -320,6 +320,9 @@ int RunApplication() {
     }
     frmMain->FormCreate();
     frmMain->show();
+    // Port 514 is bound and the settings are read: a service manager waiting for us may go on.
+    // Without one (no NOTIFY_SOCKET) this does nothing.
+    sd_notify(0, "READY=1");
     QApplication::exec();
     // Nothing is shown or written once the loop has ended.
     frmMain->CloseListener();

@@ -3,6 +3,7 @@
 option(TARVANE_WERROR "Treat warnings as errors" OFF)
 set(TARVANE_SANITIZE "" CACHE STRING "Sanitizers to build with: '', 'address;undefined' or 'thread'")
 option(TARVANE_FUZZ "Build the libFuzzer targets (clang only)" OFF)
+option(TARVANE_HARDEN "Build as Debian hardens its packages (not with sanitizers)" ON)
 
 function(tarvane_target target)
     target_compile_features(${target} PUBLIC cxx_std_20)
@@ -15,6 +16,13 @@ function(tarvane_target target)
         target_compile_options(${target} PRIVATE -fsanitize=${_san} -fno-omit-frame-pointer
                                                  -fno-sanitize-recover=all)
         target_link_options(${target} PUBLIC -fsanitize=${_san})
+    endif()
+    if(TARVANE_HARDEN AND NOT TARVANE_SANITIZE AND NOT TARVANE_FUZZ)
+        # What dpkg-buildflags gives a package, so a binary built here is as hard as the .deb's.
+        target_compile_options(${target} PRIVATE -fstack-protector-strong -fstack-clash-protection
+                                                 -fcf-protection)
+        target_compile_definitions(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+        target_link_options(${target} PUBLIC -Wl,-z,relro -Wl,-z,now)
     endif()
     if(TARVANE_FUZZ)
         # Coverage for the fuzzer in every library it drives.

@@ -19,6 +19,7 @@
 #include "velmar/exception_report.h"
 #include "velmar/int_syntax.h"
 #include "velmar/records.h"
+#include "velmar/system.h"
 #include "velmar/xml_text.h"
 
 namespace tarvane {
@@ -216,6 +217,9 @@ void Report(const std::exception& e, int32_t progress) {
                  "]" + "[Notes=kFileName=Tarvane.xml]";
     std::string csvName;
     velmar::LogEntry(entry, csvName);
+    // A service has no window to look at: the failure also goes where its admin looks.
+    velmar::TellError(std::string(kFileName) + " could not be loaded (" + className + ": " +
+                      OneLine(message) + "); the report is " + rec.FileName);
 }
 
 }  // namespace

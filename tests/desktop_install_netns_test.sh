@@ -1,7 +1,8 @@
 #!/bin/bash
 # desktop_install_netns_test.sh BINARY: the per-user install as an ordinary user with a home of
-# its own: entry and metainfo valid, the installed program binds port 514 as that user and
-# writes its daily file beside itself, and uninstalling keeps that file.
+# its own: entry and metainfo valid, the installed program stripped, binding port 514 as that
+# user and writing its daily file beside itself; uninstalling, without DIR or with a DIR relative
+# to the caller's folder, keeps that file and says only what it did.
 source "$(dirname "$0")/e2e_lib.sh"
 require_real_root
 binary=${1:?BINARY}
@@ -31,6 +32,7 @@ grep -Fqx "Exec=xdg-open \"$dir\"" "$entry" || fail "folder action: $(grep ^Exec
 appstreamcli validate --no-net "$data/metainfo/io.tarvane.tarvane.metainfo.xml" >/dev/null ||
     fail "metainfo invalid"
 [ -s "$data/icons/hicolor/scalable/apps/tarvane.svg" ] || fail "no icon"
+! readelf -S "$dir/Tarvane" | grep -q '\.symtab' || fail "installed unstripped"
 
 (cd / && exec setpriv --reuid="$uid" --regid="$uid" --clear-groups env -i HOME="$work/home" \
     QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8 "$dir/Tarvane" >"$work/output.txt" 2>&1) &
@@ -40,10 +42,21 @@ wait_for 20 marker_written "$dir" "desktop install marker" || fail "nothing writ
 [ "$(stat -c %u "$dir"/Tarvane-*.TXT)" = "$uid" ] || fail "daily file not written as the user"
 kill "$pid"; wait "$pid" 2>/dev/null || true; pid=
 
-as_user "$source_root/dist/install.sh" desktop-remove "$dir"
+# Without DIR, uninstall finds the folder through the menu entry.
+as_user "$source_root/build.sh" uninstall > "$work/removed.txt" || fail "uninstall without DIR"
+grep -Fqx "removed $dir/Tarvane" "$work/removed.txt" || fail "reported: $(cat "$work/removed.txt")"
 for f in "$entry" "$data/metainfo/io.tarvane.tarvane.metainfo.xml" \
          "$data/icons/hicolor/scalable/apps/tarvane.svg" "$dir/Tarvane" "$dir/README.md"; do
     [ ! -e "$f" ] || fail "left behind: $f"
 done
 settings_and_daily_file_kept "$dir" || fail "the daily file or settings went"
+# With no entry left it refuses, and tells the command for a folder of one's own.
+! as_user "$source_root/build.sh" uninstall 2>"$work/refused.txt" || fail "uninstall of nothing"
+grep -q 'build.sh uninstall DIR' "$work/refused.txt" || fail "refusal: $(cat "$work/refused.txt")"
+
+# A relative DIR is the caller's: from $work, "my programs/tarvane" is $dir.
+as_user "$source_root/dist/install.sh" desktop "$work/Tarvane" "$dir" >/dev/null
+(cd "$work" && as_user "$source_root/build.sh" uninstall "my programs/tarvane") >/dev/null ||
+    fail "uninstall with a relative DIR"
+[ ! -e "$dir/Tarvane" ] && [ ! -e "$entry" ] || fail "relative DIR: the program or entry stays"
 echo PASS

@@ -31,5 +31,3 @@ marker_written() {  # DIR MARKER
 # What an uninstall must leave in the program folder.
 settings_and_daily_file_kept() { ls "$1"/Tarvane-*.TXT "$1/Tarvane.xml" >/dev/null; }
 
-# The program's effective capabilities, as the kernel reports them.
-effective_caps() { awk '/^CapEff:/ {print $2}' "/proc/$1/status"; }

@@ -140,8 +140,8 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
     }
 }
 
-// A file that is no settings file at all, or not well-formed: reported, left as it is, and the
-// program runs at threshold 0 without blocking on it.
+// A file that is no settings file at all, or not well-formed: reported (in a report file and on
+// standard error), left as it is, and the program runs at threshold 0 without blocking on it.
 TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>6</Severity>\r\n";
     const std::vector<std::pair<const char*, std::string>> cases{
@@ -177,6 +177,10 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
             << report;
         const auto check = RunCommand({"/usr/bin/xmllint", "--noout", "--nonet", reports[0]});
         EXPECT_EQ(check.code, 0) << report;
+        // Told on standard error too, for a service's journal: one line naming the report.
+        const std::string told = ReadFile(own.OutputFile());
+        EXPECT_NE(told.find("Tarvane.xml could not be loaded ("), std::string::npos) << told;
+        EXPECT_NE(told.find(reports[0].filename().string() + "\n"), std::string::npos) << told;
         if (settings.empty()) {
             EXPECT_TRUE(std::filesystem::is_fifo(file));
         } else {

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <string>
@@ -69,6 +70,18 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
     EXPECT_NE(ReadFile(dir.OutputFile()).find("Address and port are already in use."),
               std::string::npos);
     ::close(blocker);
+
+    // Neither a display nor the offscreen platform: one line and exit code 1, not the toolkit's
+    // abort with its advice to reinstall.
+    std::vector<std::string> bare;
+    for (const auto& variable : OffscreenEnvironment(dir))
+        if (!variable.starts_with("QT_QPA_PLATFORM=")) bare.push_back(variable);
+    const size_t before = ReadFile(dir.OutputFile()).size();
+    Tarvane nowhere(dir, bare);
+    EXPECT_EQ(nowhere.Proc().WaitForExit(10s), std::optional<int>(1));
+    const std::string said = ReadFile(dir.OutputFile()).substr(before);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("no display"), std::string::npos) << said;
 }
 
 TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {

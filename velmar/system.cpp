@@ -2,14 +2,18 @@
 
 #include <langinfo.h>
 #include <locale.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
 #include <cwctype>
+#include <string_view>
 
 namespace velmar {
 
@@ -34,6 +38,37 @@ std::string ChangeToProgramDir() {
         [[maybe_unused]] const int ignored = ::chdir(dir.c_str());
     }
     return dir;
+}
+
+namespace {
+
+// True when standard error is the stream the journal gave the service: JOURNAL_STREAM holds
+// "device:inode" of that stream, and a redirected standard error no longer matches it.
+bool StandardErrorIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (!stream || ::fstat(STDERR_FILENO, &st) != 0) return false;
+    unsigned long long dev = 0, ino = 0;
+    if (std::sscanf(stream, "%llu:%llu", &dev, &ino) != 2) return false;
+    return dev == st.st_dev && ino == st.st_ino;
+}
+
+}  // namespace
+
+void TellError(const std::string& text) {
+    static const bool journal = StandardErrorIsJournal();
+    std::string_view rest = text;
+    if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    std::string out;
+    for (;;) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        if (journal) out += "<3>";
+        out.append(rest.substr(0, end));
+        out += '\n';
+        if (end == rest.size()) break;
+        rest.remove_prefix(end + 1);
+    }
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, out.data(), out.size());
 }
 
 namespace {

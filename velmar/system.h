@@ -16,6 +16,11 @@ std::string GetProgramDir();
 // Makes the program's directory the working directory and returns it; failure is ignored.
 std::string ChangeToProgramDir();
 
+// Writes an error for whoever watches the program: each line on standard error, marked as
+// priority err ("<3>") when standard error is the journal's stream (JOURNAL_STREAM names it),
+// so that `journalctl -p err` finds it; plain otherwise.
+void TellError(const std::string& text);
+
 // The time separator a time format (nl_langinfo T_FMT) gives: the one whole punctuation
 // character between its hours and minutes, ":" where it has none ("%H時%M分%S秒").
 // Multibyte text is read in the calling thread's locale.
