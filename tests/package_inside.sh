@@ -22,6 +22,7 @@ send_until_written() { wait_for 20 sh -c "logger -n 127.0.0.1 -P 514 -d -- '$1';
     grep -qs -- '$1' $folder/Tarvane-*.TXT"; }
 port_514_held() { awk 'NR > 1 && $2 ~ /:0202$/ {f=1} END {exit !f}' /proc/net/udp; }
 err_logged() { journalctl -q -b -u tarvane -p err -o cat | grep -q -- "$1"; }
+kept() { ls "$folder"/Tarvane-*.TXT "$folder/Tarvane.xml" >/dev/null; }
 main_pid() { systemctl show -P MainPID tarvane; }
 as_service() {  # COMMAND...: as tarvane, inside the service's own view of the files
     nsenter -t "$(main_pid)" -m -S "$(id -u tarvane)" -G "$(id -g tarvane)" -- "$@"
@@ -63,7 +64,7 @@ check "the journal has the broken settings file at err" \
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tarvane >/dev/null 2>&1
 check "remove stops the service" fails systemctl is-active --quiet tarvane
-check "remove keeps the daily files and settings" ls "$folder"/Tarvane-*.TXT "$folder/Tarvane.xml" >/dev/null
+check "remove keeps the daily files and settings" kept
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarvane >/dev/null 2>&1
 check "purge deletes the folder" [ ! -e "$folder" ]
 
