@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = velmar::SaveExceptionRecAsXML(rec);
     std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ::unlink(path.c_str());
     const velmar::testing::ReportRead read = velmar::testing::ReadReportBytes(bytes);
     if (!read.ok || read.fields.size() != 10 ||
         read.Field("Function") != velmar::XmlCharacters(rec.Function) ||
