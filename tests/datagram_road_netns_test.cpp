@@ -193,7 +193,7 @@ TEST_F(DatagramRoad, OneDatagramOneLineOrNone) {
 }
 
 // Something other than a file in the daily file's place costs the line written meanwhile and
-// nothing else: the program never blocks on it and never writes through a link.
+// nothing else: the program never blocks on it and never writes through a link, symbolic or hard.
 TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
     const fs::path daily = DailyFile(), saved = dir.Root() / "saved.txt";
     const fs::path target = dir.Root() / "target.txt", nowhere = dir.Root() / "nowhere.txt";
@@ -216,6 +216,13 @@ TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
             fs::create_symlink(target, daily);
         },
         mend, "through a link");
+    LoseWhile(
+        "hard link",
+        [&] {
+            fs::rename(daily, saved);
+            fs::create_hard_link(target, daily);
+        },
+        mend, "through a hard link");
     LoseWhile(
         "dangling link",
         [&] {
