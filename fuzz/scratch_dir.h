@@ -12,10 +12,11 @@
 namespace tarvane::fuzzing {
 
 inline const std::string& ScratchDir() {
-    static const std::string dir = [] {
-        std::string path = "/tmp/tarvane-fuzz-XXXXXX";
-        if (!::mkdtemp(path.data()) || ::chdir(path.c_str()) != 0) ::abort();
-        ::setenv("TMPDIR", path.c_str(), 1);
+    // Never destroyed: the removal at exit runs after static objects are gone.
+    static const std::string& dir = *[] {
+        auto* path = new std::string("/tmp/tarvane-fuzz-XXXXXX");
+        if (!::mkdtemp(path->data()) || ::chdir(path->c_str()) != 0) ::abort();
+        ::setenv("TMPDIR", path->c_str(), 1);
         std::atexit([] {
             std::error_code ec;
             std::filesystem::remove_all(ScratchDir(), ec);
