@@ -76,18 +76,20 @@ void CollectError(void* data, xmlErrorPtr err) {
 
 // What one load may cost. The parser checks each attribute against the ones before it in its
 // start tag, and every element against its element's declared defaults, so both stay few; the
-// tree (nodes from the file or copied from entities) stays at some ten megabytes. A settings
-// file needs a handful of each.
+// tree (nodes and text from the file or copied from entities) stays at some ten megabytes. A
+// settings file needs a handful of each.
 constexpr size_t kMaxEqualSigns = 4096;
 constexpr int kMaxEntityDeclarations = 1024;
 constexpr int kMaxAttributeDeclarations = 64;
 constexpr size_t kMaxNodes = 100000;
+constexpr size_t kMaxTextBytes = 2u << 20;
 
 // The parser's own hand-offs to the tree builder, each counted on its way.
 struct ParseGuard {
     ParseError first;
     xmlSAXHandler tree{};  // the tree builder's handlers as the context had them
     size_t nodes = 0;
+    size_t textBytes = 0;
     int entities = 0;
     int attributes = 0;
 };
@@ -103,49 +105,57 @@ void Stop(void* ctx, const char* reason) {
     xmlStopParser(ctxt);
 }
 
-bool CountNodes(void* ctx, size_t n) {
+// Counts nodes and text bytes against the limits; false, with the parse stopped, past them.
+bool Count(void* ctx, size_t nodes, size_t textBytes = 0) {
     ParseGuard& g = GuardOf(ctx);
-    g.nodes += n;
-    if (g.nodes <= kMaxNodes) return true;
-    Stop(ctx, "The document has too many nodes");
+    g.nodes += nodes;
+    g.textBytes += textBytes;
+    if (g.nodes <= kMaxNodes && g.textBytes <= kMaxTextBytes) return true;
+    Stop(ctx, g.nodes > kMaxNodes ? "The document has too many nodes"
+                                  : "The document has too much text");
     return false;
 }
 
-size_t SubtreeNodes(const xmlNode* n) {
-    size_t count = 0;
+// The nodes and text bytes of a list of siblings and all below them, attributes included.
+void AddSubtree(const xmlNode* n, size_t& nodes, size_t& textBytes) {
     for (; n; n = n->next) {
-        ++count;
+        ++nodes;
+        if (n->content) textBytes += static_cast<size_t>(xmlStrlen(n->content));
         if (n->type == XML_ELEMENT_NODE) {
-            for (const xmlAttr* a = n->properties; a; a = a->next) ++count;
+            for (const xmlAttr* a = n->properties; a; a = a->next) {
+                ++nodes;
+                AddSubtree(a->children, nodes, textBytes);
+            }
         }
-        if (n->type != XML_ENTITY_REF_NODE) count += SubtreeNodes(n->children);
+        if (n->type != XML_ENTITY_REF_NODE) AddSubtree(n->children, nodes, textBytes);
     }
-    return count;
 }
 
 void GuardStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                        const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
                        int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
-    if (!CountNodes(ctx, 1 + static_cast<size_t>(nbAttributes) + static_cast<size_t>(nbDefaulted)))
+    if (!Count(ctx, 1 + static_cast<size_t>(nbAttributes) + static_cast<size_t>(nbDefaulted)))
         return;
     GuardOf(ctx).tree.startElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces,
                                      nbAttributes, nbDefaulted, attributes);
 }
 
 void GuardCharacters(void* ctx, const xmlChar* ch, int len) {
-    if (CountNodes(ctx, 1)) GuardOf(ctx).tree.characters(ctx, ch, len);
+    if (Count(ctx, 1, static_cast<size_t>(len))) GuardOf(ctx).tree.characters(ctx, ch, len);
 }
 
 void GuardCdata(void* ctx, const xmlChar* value, int len) {
-    if (CountNodes(ctx, 1)) GuardOf(ctx).tree.cdataBlock(ctx, value, len);
+    if (Count(ctx, 1, static_cast<size_t>(len))) GuardOf(ctx).tree.cdataBlock(ctx, value, len);
 }
 
 void GuardComment(void* ctx, const xmlChar* value) {
-    if (CountNodes(ctx, 1)) GuardOf(ctx).tree.comment(ctx, value);
+    if (Count(ctx, 1, static_cast<size_t>(xmlStrlen(value)))) GuardOf(ctx).tree.comment(ctx, value);
 }
 
 void GuardInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
-    if (CountNodes(ctx, 1)) GuardOf(ctx).tree.processingInstruction(ctx, target, data);
+    if (Count(ctx, 1, static_cast<size_t>(xmlStrlen(data)))) {
+        GuardOf(ctx).tree.processingInstruction(ctx, target, data);
+    }
 }
 
 void GuardEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
@@ -170,8 +180,10 @@ void GuardAttributeDecl(void* ctx, const xmlChar* element, const xmlChar* name, 
 // A reference to an entity already parsed copies its tree without any of the calls above.
 xmlEntityPtr GuardGetEntity(void* ctx, const xmlChar* name) {
     xmlEntityPtr entity = GuardOf(ctx).tree.getEntity(ctx, name);
-    if (entity && entity->children && !CountNodes(ctx, SubtreeNodes(entity->children))) {
-        return nullptr;
+    if (entity && entity->children) {
+        size_t nodes = 0, textBytes = 0;
+        AddSubtree(entity->children, nodes, textBytes);
+        if (!Count(ctx, nodes, textBytes)) return nullptr;
     }
     return entity;
 }
