@@ -414,7 +414,7 @@ void SaveSettings() {
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
     int err = 0;
     const mode_t mask = ::umask(0);
