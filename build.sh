@@ -104,12 +104,13 @@ configure_build() {  # dir, extra cmake args...
     cmake --build "$dir" -j"$jobs"
 }
 
-fuzz_targets=(settings int_syntax display_line version_note exception_report)
+fuzz_targets=(settings int_syntax display_line version_note exception_report intake settings_round_trip
+              ups_reply)
 
 run_fuzz() {  # seconds per target
     CC=clang CXX=clang++ configure_build build-fuzz -DTARVANE_FUZZ=ON -DTARVANE_BUILD_GUI=OFF \
         -DTARVANE_BUILD_TESTS=OFF -DTARVANE_SANITIZE="address;undefined"
-    local t work log
+    local t work log runs rate cov ft table=()
     for t in "${fuzz_targets[@]}"; do
         # New inputs go to a scratch folder; the seeds in the repository stay as they are.
         work=$(mktemp -d)
@@ -123,8 +124,13 @@ run_fuzz() {  # seconds per target
             exit 1
         fi
         rm -rf "$work"
-        grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' "$log" | sed "s/^/$t /"
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+        read -r cov ft < <(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1 | awk '{print $2, $4}')
+        table+=("$(printf '%-20s %12s %10s %8s %8s' "$t" "$runs" "$rate" "${cov:-?}" "${ft:-?}")")
     done
+    printf '%-20s %12s %10s %8s %8s\n' target executions exec/s cov ft
+    printf '%s\n' "${table[@]}"
 }
 
 # The package is built from a copy of the sources in build-deb/, so the tree stays clean and

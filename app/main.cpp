@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/frmmain.h"
+#include "app/plugin_path.h"
 #include "velmar/system.h"
 
 namespace {
@@ -36,7 +37,9 @@ void OnToolkitMessage(QtMsgType type, const QMessageLogContext& context, const Q
 
 int main(int argc, char** argv) {
     toolkitHandler = qInstallMessageHandler(OnToolkitMessage);
+    tarvane::SystemPluginsOnly systemPlugins;
     QApplication application(argc, argv);
+    systemPlugins.Restore();
     starting = false;
     // The offscreen platform of a headless collector tells of every window call it cannot
     // carry out (sizes, raising, focus); none of that is the admin's concern.

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -81,7 +83,10 @@ int WriteAll(int fd, std::string_view bytes) {
 
 int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool followLink,
                     struct stat* status) {
-    flags |= O_NONBLOCK | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    // The truncation waits until the file is known to be ours alone.
+    const bool truncate = (flags & O_TRUNC) != 0;
+    flags &= ~O_TRUNC;
+    flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
     const int fd = ::open(name.c_str(), flags, mode);
     if (fd < 0) {
         // ENXIO: a FIFO without reader or a missing device; ELOOP: the refused link.
@@ -89,9 +94,19 @@ int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool follow
         return -1;
     }
     struct stat st {};
-    int err = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : EACCES;
+    struct statfs fs {};
+    int err = ::fstat(fd, &st) != 0 ? errno : 0;
+    // A second name would make this one a way into a file that belongs elsewhere; the kernel's
+    // own files may block or answer endlessly, whatever fstat calls them.
+    if (err == 0 && (!S_ISREG(st.st_mode) || st.st_nlink > 1)) err = EACCES;
+    if (err == 0 && ::fstatfs(fd, &fs) != 0) err = errno;
+    if (err == 0 && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC)) err = EACCES;
     // Blocking again from here on, appending where asked.
     if (err == 0 && ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) err = errno;
+    if (err == 0 && truncate && st.st_size != 0) {
+        if (::ftruncate(fd, 0) != 0) err = errno;
+        st.st_size = 0;
+    }
     if (err != 0) {
         ::close(fd);
         errno = err;
@@ -101,22 +116,28 @@ int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool follow
     return fd;
 }
 
-int ReadRegularFile(const std::string& name, std::string& bytes) {
+int ReadRegularFile(const std::string& name, std::string& bytes, size_t limit) {
     bytes.clear();
-    const int fd = OpenRegularFile(name, O_RDONLY, 0, true);
+    struct stat st {};
+    const int fd = OpenRegularFile(name, O_RDONLY, 0, false, &st);
     if (fd < 0) return errno;
-    int err = 0;
+    int err = static_cast<uint64_t>(st.st_size) > limit ? EFBIG : 0;
     char buffer[65536];
-    for (;;) {
+    while (err == 0) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n < 0) err = errno;
             break;
         }
-        bytes.append(buffer, static_cast<size_t>(n));
+        // A file that grows while it is read is held to the same limit.
+        if (static_cast<size_t>(n) > limit - bytes.size())
+            err = EFBIG;
+        else
+            bytes.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
+    if (err != 0) bytes.clear();
     return err;
 }
 
@@ -129,28 +150,71 @@ int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode) {
     return err;
 }
 
+namespace {
+
+// Writes every byte it can; how many reached the file, and the errno that stopped it.
+size_t WriteCounted(int fd, std::string_view bytes, int& err) {
+    size_t written = 0;
+    err = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            err = errno;
+            break;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return written;
+}
+
+// Cuts off the part of a line this append left, but only while the file still ends with it:
+// whatever another writer appended after it stays, and so does the part then.
+void TakeBack(int fd, std::string_view part) {
+    struct stat now {};
+    if (part.empty() || ::fstat(fd, &now) != 0 || now.st_size < static_cast<off_t>(part.size())) {
+        return;
+    }
+    const off_t at = now.st_size - static_cast<off_t>(part.size());
+    std::string tail(part.size(), '\0');
+    size_t got = 0;
+    while (got < tail.size()) {
+        const ssize_t n =
+            ::pread(fd, tail.data() + got, tail.size() - got, at + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        got += static_cast<size_t>(n);
+    }
+    if (tail == part) (void)!::ftruncate(fd, at);
+}
+
+}  // namespace
+
 bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append) {
     try {
         if (!append && FileExists(fileName)) ::unlink(fileName.c_str());
         if (text.empty()) return true;
         bool created = false;
-        struct stat before {};
-        int fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND, 0644, false, &before);
-        if (fd < 0 && errno == ENOENT) {
-            fd = OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL, 0644, false,
-                                 &before);
-            created = fd >= 0;
+        // Read access lets a failed append see what the file ends with; a file this user may
+        // only write to is still appended to, and then never cut.
+        int fd = -1;
+        for (const int access : {O_RDWR, O_WRONLY}) {
+            fd = OpenRegularFile(fileName, access | O_APPEND);
+            if (fd < 0 && errno == ENOENT) {
+                fd = OpenRegularFile(fileName, access | O_APPEND | O_CREAT | O_EXCL);
+                created = fd >= 0;
+            }
+            if (fd >= 0 || errno != EACCES) break;
         }
         if (fd < 0) return false;
-        bool ok = WriteAll(fd, text) == 0;
+        int err = 0;
+        const size_t written = WriteCounted(fd, text, err);
+        bool ok = err == 0;
         if (!ok) {
             // A part of the line would glue the next one to it: take it back, and never more.
+            TakeBack(fd, std::string_view(text).substr(0, written));
             struct stat now {};
-            if (created) {
-                ::unlink(fileName.c_str());
-            } else if (::fstat(fd, &now) == 0 && now.st_size > before.st_size) {
-                (void)!::ftruncate(fd, before.st_size);
-            }
+            if (created && ::fstat(fd, &now) == 0 && now.st_size == 0) ::unlink(fileName.c_str());
         }
         if (::close(fd) != 0) ok = false;
         return ok && FileExists(fileName);
@@ -169,25 +233,32 @@ int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, 
         const std::string dirPart = slash == std::string::npos ? "" : prefix.substr(0, slash + 1);
         const std::string namePart = slash == std::string::npos ? prefix : prefix.substr(slash + 1);
 
+        // Every deletion is made in the folder that was listed, even if its path is meanwhile
+        // made to lead elsewhere.
+        const int dirFd = ::open(dirPart.empty() ? "." : dirPart.c_str(),
+                                 O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+        if (dirFd < 0) return 0;
+        DIR* dir = ::fdopendir(dirFd);
+        if (!dir) {
+            ::close(dirFd);
+            return 0;
+        }
         std::vector<std::string> names;
-        DIR* dir = ::opendir(dirPart.empty() ? "." : dirPart.c_str());
-        if (!dir) return 0;
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view n = e->d_name;
             if (n == "." || n == "..") continue;
             if (FitsPattern(n, namePart, extension)) names.emplace_back(n);
         }
-        ::closedir(dir);
-
         for (const std::string& name : names) {
             // Stamps are taken from the clock per test, as a pass may run across midnight.
             const bool kept = HoldsKeptStamp(name, DayNumber(clock.Now()), days);
             if (kept) continue;
             if (StartsWith(name, namePart, false) && EndsWithIgnoreCase(name, extension)) {
                 ++deletions;
-                ::unlink((dirPart + name).c_str());
+                ::unlinkat(dirFd, name.c_str(), 0);
             }
         }
+        ::closedir(dir);
     } catch (...) {
     }
     return deletions;

@@ -12,8 +12,9 @@ namespace tarvane {
 
 // Appends text to fileName (creating it), or with append false starts the file afresh.
 // True when the text was empty or the file exists afterwards; never throws. Writes only into a
-// regular file reached without a symbolic link as its last component; a failed write leaves the
-// file as it was before the call (a file it created is removed).
+// regular file of one name reached without a symbolic link as its last component; a failed
+// write takes back the bytes it left while the file still ends with them (a file it created
+// and left empty is removed).
 bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append);
 
 // Deletes the files of one dated family (prefix, optionally with a directory, and a name
@@ -25,16 +26,18 @@ int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, 
 // Whether an entry of that name exists that is not a directory.
 bool FileExists(const std::string& name);
 
-// Opens name with flags (O_NONBLOCK, O_CLOEXEC and, unless followLink, O_NOFOLLOW added) and
-// keeps the descriptor only for a regular file, so a FIFO or device never blocks and a symbolic
-// link never leads a write elsewhere. The descriptor, or -1 with errno set; EACCES stands for
-// anything that is not a regular file and for a refused link. The file's status goes to
-// `status` when one is given.
+// Opens name with flags (O_NONBLOCK, O_NOCTTY, O_CLOEXEC and, unless followLink, O_NOFOLLOW
+// added) and keeps the descriptor only for a regular file of one name outside /proc and /sys,
+// so a FIFO, device or kernel file never blocks, a terminal never becomes the controlling one,
+// and neither a symbolic nor a hard link leads a write elsewhere. O_TRUNC cuts the file only
+// once it passed. The descriptor, or -1 with errno set; EACCES stands for anything refused.
+// The file's status goes to `status` when one is given.
 int OpenRegularFile(const std::string& name, int flags, mode_t mode = 0644, bool followLink = false,
                     struct stat* status = nullptr);
 
-// Reads the whole regular file (through a symbolic link too); 0, or the errno of the failure.
-int ReadRegularFile(const std::string& name, std::string& bytes);
+// Reads the whole file, held to what OpenRegularFile accepts (no symbolic link either) and to
+// at most `limit` bytes (EFBIG beyond); 0, or the errno of the failure, with bytes empty.
+int ReadRegularFile(const std::string& name, std::string& bytes, size_t limit);
 
 // Creates or replaces the regular file name with bytes; a file that could not be written whole
 // is removed. 0, or the errno of the failure.

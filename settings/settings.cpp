@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <mutex>
@@ -74,13 +75,159 @@ void CollectError(void* data, xmlErrorPtr err) {
                                          static_cast<const xmlParserCtxt*>(err->ctxt));
 }
 
+// What one load may cost. The parser checks each attribute against the ones before it in its
+// start tag, and every element against its element's declared defaults, so both stay few; the
+// tree (nodes and text from the file or copied from entities) stays at some ten megabytes. A
+// settings file needs a handful of each.
+constexpr size_t kMaxEqualSigns = 4096;
+constexpr int kMaxEntityDeclarations = 1024;
+constexpr int kMaxAttributeDeclarations = 64;
+constexpr size_t kMaxNodes = 100000;
+constexpr size_t kMaxTextBytes = 2u << 20;
+
+// The parser's own hand-offs to the tree builder, each counted on its way.
+struct ParseGuard {
+    ParseError first;
+    xmlSAXHandler tree{};  // the tree builder's handlers as the context had them
+    size_t nodes = 0;
+    size_t textBytes = 0;
+    int entities = 0;
+    int attributes = 0;
+};
+
+ParseGuard& GuardOf(void* ctx) {
+    return *static_cast<ParseGuard*>(static_cast<xmlParserCtxt*>(ctx)->_private);
+}
+
+// Ends the parse with the reason as its first error; nothing of the file is quoted.
+void Stop(void* ctx, const char* reason) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    GuardOf(ctx).first.Take(reason, ctxt->input ? ctxt->input->line : 0, nullptr);
+    xmlStopParser(ctxt);
+}
+
+// Counts nodes and text bytes against the limits; false, with the parse stopped, past them.
+bool Count(void* ctx, size_t nodes, size_t textBytes = 0) {
+    ParseGuard& g = GuardOf(ctx);
+    g.nodes += nodes;
+    g.textBytes += textBytes;
+    if (g.nodes <= kMaxNodes && g.textBytes <= kMaxTextBytes) return true;
+    Stop(ctx, g.nodes > kMaxNodes ? "The document has too many nodes"
+                                  : "The document has too much text");
+    return false;
+}
+
+// The nodes and text bytes of a list of siblings and all below them, attributes included.
+void AddSubtree(const xmlNode* n, size_t& nodes, size_t& textBytes) {
+    for (; n; n = n->next) {
+        ++nodes;
+        if (n->content) textBytes += static_cast<size_t>(xmlStrlen(n->content));
+        if (n->type == XML_ELEMENT_NODE) {
+            for (const xmlAttr* a = n->properties; a; a = a->next) {
+                ++nodes;
+                AddSubtree(a->children, nodes, textBytes);
+            }
+        }
+        if (n->type != XML_ENTITY_REF_NODE) AddSubtree(n->children, nodes, textBytes);
+    }
+}
+
+void GuardStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                       const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
+                       int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+    if (!Count(ctx, 1 + static_cast<size_t>(nbAttributes) + static_cast<size_t>(nbDefaulted)))
+        return;
+    GuardOf(ctx).tree.startElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces,
+                                     nbAttributes, nbDefaulted, attributes);
+}
+
+void GuardCharacters(void* ctx, const xmlChar* ch, int len) {
+    if (Count(ctx, 1, static_cast<size_t>(len))) GuardOf(ctx).tree.characters(ctx, ch, len);
+}
+
+void GuardCdata(void* ctx, const xmlChar* value, int len) {
+    if (Count(ctx, 1, static_cast<size_t>(len))) GuardOf(ctx).tree.cdataBlock(ctx, value, len);
+}
+
+void GuardComment(void* ctx, const xmlChar* value) {
+    if (Count(ctx, 1, static_cast<size_t>(xmlStrlen(value)))) GuardOf(ctx).tree.comment(ctx, value);
+}
+
+void GuardInstruction(void* ctx, const xmlChar* target, const xmlChar* data) {
+    if (Count(ctx, 1, static_cast<size_t>(xmlStrlen(data)))) {
+        GuardOf(ctx).tree.processingInstruction(ctx, target, data);
+    }
+}
+
+void GuardEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
+                     const xmlChar* systemId, xmlChar* content) {
+    if (++GuardOf(ctx).entities > kMaxEntityDeclarations) {
+        Stop(ctx, "The document declares too many entities");
+        return;
+    }
+    GuardOf(ctx).tree.entityDecl(ctx, name, type, publicId, systemId, content);
+}
+
+void GuardAttributeDecl(void* ctx, const xmlChar* element, const xmlChar* name, int type, int def,
+                        const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+    if (++GuardOf(ctx).attributes > kMaxAttributeDeclarations) {
+        xmlFreeEnumeration(tree);
+        Stop(ctx, "The document declares too many attributes");
+        return;
+    }
+    GuardOf(ctx).tree.attributeDecl(ctx, element, name, type, def, defaultValue, tree);
+}
+
+// A reference to an entity already parsed copies its tree without any of the calls above.
+xmlEntityPtr GuardGetEntity(void* ctx, const xmlChar* name) {
+    xmlEntityPtr entity = GuardOf(ctx).tree.getEntity(ctx, name);
+    if (entity && entity->children) {
+        size_t nodes = 0, textBytes = 0;
+        AddSubtree(entity->children, nodes, textBytes);
+        if (!Count(ctx, nodes, textBytes)) return nullptr;
+    }
+    return entity;
+}
+
+void Guard(xmlParserCtxt* ctxt, ParseGuard& guard) {
+    guard.tree = *ctxt->sax;
+    ctxt->_private = &guard;
+    xmlSAXHandler& sax = *ctxt->sax;
+    sax.startElementNs = GuardStartElement;
+    sax.characters = GuardCharacters;
+    sax.ignorableWhitespace = GuardCharacters;
+    sax.cdataBlock = GuardCdata;
+    sax.comment = GuardComment;
+    sax.processingInstruction = GuardInstruction;
+    sax.entityDecl = GuardEntityDecl;
+    sax.attributeDecl = GuardAttributeDecl;
+    sax.getEntity = GuardGetEntity;
+    guard.tree.ignorableWhitespace = guard.tree.characters;
+}
+
+// Every attribute needs an equals sign, whatever the encoding spells it with (0x3D in the ASCII
+// family and UTF-16/32, 0x7E in EBCDIC); UTF-7 can hide it in base64 and is not taken.
+const char* TooCostly(const std::string& source) {
+    size_t signs = 0;
+    for (const char c : source) signs += c == '=' || c == '~';
+    if (signs > kMaxEqualSigns) return "The document has too many attributes";
+    std::string head;
+    for (const char c : std::string_view(source).substr(0, 512)) {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            head += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    if (head.find("utf7") != std::string::npos) return "Unsupported encoding UTF-7";
+    return nullptr;
+}
+
 // Neither a DTD nor an external entity is ever fetched, whatever the file names; a reference
 // to one fails the load rather than reading as empty text.
 xmlParserInputPtr RefuseExternal(const char* url, const char*, xmlParserCtxtPtr ctxt) {
     if (ctxt && ctxt->_private) {
-        static_cast<ParseError*>(ctxt->_private)
-            ->Take(std::string("External entity refused: ") + (url ? url : ""),
-                   ctxt->input ? ctxt->input->line : 0, ctxt);
+        static_cast<ParseGuard*>(ctxt->_private)
+            ->first.Take(std::string("External entity refused: ") + (url ? url : ""),
+                         ctxt->input ? ctxt->input->line : 0, ctxt);
     }
     return nullptr;
 }
@@ -98,16 +245,21 @@ std::string ParseFailureMessage(const std::string& reason, int line, const std::
 }
 
 // XML 1.0 from memory: UTF-8, UTF-16 with its mark or a declared encoding; internal entities
-// expanded within the parser's bounds; no network, no DTD loaded, nothing left to recovery.
+// expanded within the parser's bounds and ours; no network, no DTD loaded, nothing left to
+// recovery.
 velmar::XmlDoc ParseSettings(const std::string& source) {
+    if (const char* reason = TooCostly(source)) {
+        throw velmar::EDOMParseError(ParseFailureMessage(reason, 0, ""));
+    }
     PrepareParser();
-    ParseError first;
+    ParseGuard guard;
+    ParseError& first = guard.first;
     xmlStructuredErrorFunc previousHandler = xmlStructuredError;
     void* previousContext = xmlStructuredErrorContext;
     xmlSetStructuredErrorFunc(&first, CollectError);
     xmlDoc* doc = nullptr;
     if (xmlParserCtxt* ctxt = xmlNewParserCtxt()) {
-        ctxt->_private = &first;
+        Guard(ctxt, guard);
         if (source.size() <= static_cast<size_t>(INT_MAX)) {
             doc = xmlCtxtReadMemory(ctxt, source.data(), static_cast<int>(source.size()), kFileName,
                                     nullptr, XML_PARSE_NOENT | XML_PARSE_NONET);
@@ -170,7 +322,7 @@ void LoadFile(int32_t& progress) {
     progress = 200;
     progress = 210;
     std::string source;
-    if (ReadRegularFile(kFileName, source) != 0) {
+    if (ReadRegularFile(kFileName, source, kMaxSettingsBytes) != 0) {
         throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
     }
     ReadSettingsBytes(source, progress);
@@ -266,7 +418,7 @@ void SaveSettings() {
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
     int err = 0;
     const mode_t mask = ::umask(0);
@@ -312,13 +464,21 @@ void DeleteMatchingFiles(const std::string& mask) {
     const size_t slash = mask.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
     const std::string pattern = slash == std::string::npos ? mask : mask.substr(slash + 1);
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
-    if (!d) return;
+    // Looked at and deleted in the folder as it was opened, whatever its path leads to later.
+    const int dirFd =
+        ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    if (dirFd < 0) return;
+    DIR* d = ::fdopendir(dirFd);
+    if (!d) {
+        ::close(dirFd);
+        return;
+    }
     while (const dirent* e = ::readdir(d)) {
         if (!WildcardMatch(pattern, e->d_name)) continue;
-        const std::string path = dir + e->d_name;
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(path.c_str());
+        if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+            ::unlinkat(dirFd, e->d_name, 0);
+        }
     }
     ::closedir(d);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,9 @@ struct tSettings {
 extern tSettings Settings;
 
 inline constexpr const char* kFileName = "Tarvane.xml";
+// A larger settings file is one that cannot be read: the parse of anything up to this size
+// stays within a second and tens of megabytes.
+inline constexpr size_t kMaxSettingsBytes = 1 << 20;
 
 // Loads the settings from kFileName in the working directory, writing the file of defaults
 // first when there is none. False when a failure was caught; it is then reported through the

@@ -1,6 +1,7 @@
 #include "temp_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,12 +14,6 @@
 
 namespace tarvane {
 
-namespace {
-
-constexpr std::string_view kTempSuffix = ".tmp";
-
-}  // namespace
-
 std::string ReplaceExtension(const std::string& name, const std::string& extension) {
     const std::size_t dot = name.find_last_of('.');
     const std::size_t separator = name.find_last_of("/\\:");
@@ -28,7 +23,7 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
     return name.substr(0, dot) + extension;
 }
 
-std::string MakeTempFileName(const std::string& extension) {
+std::string CreateTempFile(const std::string& extension, std::string_view bytes) {
     std::error_code ec;
     const std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
     if (ec) throw velmar::EInOutError::FromErrno(ec.value());
@@ -36,11 +31,20 @@ std::string MakeTempFileName(const std::string& extension) {
     std::string name = dir.string();
     if (name.back() != '/') name += '/';
     name += "XXXXXX";
-    name += kTempSuffix;
-    const int fd = mkostemps(name.data(), static_cast<int>(kTempSuffix.size()), O_CLOEXEC);
+    name += extension;
+    // mkostemps creates with O_EXCL and mode 0600.
+    const int fd = mkostemps(name.data(), static_cast<int>(extension.size()), O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
-    ::close(fd);
-    return ReplaceExtension(name, extension);
+    int err = WriteAll(fd, bytes);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (err == 0 && ::fchmod(fd, 0666 & ~mask) != 0) err = errno;
+    if (::close(fd) != 0 && err == 0) err = errno;
+    if (err != 0) {
+        ::unlink(name.c_str());
+        throw velmar::EInOutError::FromErrno(err);
+    }
+    return name;
 }
 
 void WriteTextFile(const std::string& path, std::string_view bytes) {
@@ -50,8 +54,7 @@ void WriteTextFile(const std::string& path, std::string_view bytes) {
 }
 
 void OpenTextInTempFile(const std::string& text, const OpenAction& open) {
-    const std::string path = MakeTempFileName(".txt");
-    WriteTextFile(path, text + "\r\n");
+    const std::string path = CreateTempFile(".txt", text + "\r\n");
     if (open) open(path);
 }
 

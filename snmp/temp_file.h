@@ -13,10 +13,11 @@ using OpenAction = std::function<void(const std::string& path)>;
 // the last "/", "\\" and ":"; a name without one gets `extension` appended.
 std::string ReplaceExtension(const std::string& name, const std::string& extension);
 
-// Creates a new, uniquely named empty file in the temporary directory and returns that name
-// with its extension replaced; the empty file stays. Raises EInOutError when no temporary
-// directory or unique name can be had.
-std::string MakeTempFileName(const std::string& extension);
+// Creates a new, uniquely named file ending in `extension` in the temporary directory, made by
+// this call alone (O_EXCL) and readable only by its owner until `bytes` are in it whole; then it
+// takes the usual mode. Returns its name. Raises EInOutError when no temporary directory or
+// unique name can be had or the write fails; nothing is then left behind.
+std::string CreateTempFile(const std::string& extension, std::string_view bytes);
 
 // Creates or replaces the regular file `path` with `bytes`; never writes through a symbolic
 // link. Raises EInOutError on failure.

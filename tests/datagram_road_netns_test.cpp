@@ -193,7 +193,7 @@ TEST_F(DatagramRoad, OneDatagramOneLineOrNone) {
 }
 
 // Something other than a file in the daily file's place costs the line written meanwhile and
-// nothing else: the program never blocks on it and never writes through a link.
+// nothing else: the program never blocks on it and never writes through a link, symbolic or hard.
 TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
     const fs::path daily = DailyFile(), saved = dir.Root() / "saved.txt";
     const fs::path target = dir.Root() / "target.txt", nowhere = dir.Root() / "nowhere.txt";
@@ -216,6 +216,13 @@ TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
             fs::create_symlink(target, daily);
         },
         mend, "through a link");
+    LoseWhile(
+        "hard link",
+        [&] {
+            fs::rename(daily, saved);
+            fs::create_hard_link(target, daily);
+        },
+        mend, "through a hard link");
     LoseWhile(
         "dangling link",
         [&] {
@@ -260,6 +267,47 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
         [&] { fs::remove(filler); }, std::string(6000, 'x'));
     CheckDailyFile();
     EXPECT_TRUE(ReadFile(daily).starts_with(earlier)) << "the earlier bytes are untouched";
+
+    // Another writer appends between the program's open of the daily file and its failed write
+    // (strace holds each write to that file back): the program takes back its own part only.
+    if (!HaveProgram("strace")) return;
+    const pid_t pid = program->Proc().Pid();
+    const auto dailyOpen = [&] {
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+            if (fs::read_symlink(fd.path(), ec) == daily) return true;
+        }
+        return false;
+    };
+    const auto appendOther = [&](const std::string& text) {
+        std::ofstream(daily, std::ios::binary | std::ios::app) << text;
+    };
+    // The other writer's line must fit in the file's last block once the disk is full.
+    if ((4096 - fs::file_size(daily) % 4096) % 4096 < 64)
+        appendOther(std::string(126, 'p') + "\r\n");
+    {
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(4096, 'f');
+        while (out.write(block.data(), block.size())) out.flush();
+    }
+    const std::string before = ReadFile(daily), other = "another writer\r\n";
+    Process tracer(
+        {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-p", std::to_string(pid), "-P",
+         daily.string(), "-e", "trace=write", "-e", "inject=write:delay_enter=1000000"},
+        {}, dir.Root(), dir.Root() / "strace.txt");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+            return status.find("TracerPid:\t0\n") == std::string::npos;
+        },
+        10s));
+    SendDatagram("10.1.1.1", "<13>" + std::string(6000, 'y'));
+    ASSERT_TRUE(WaitUntil(dailyOpen, 10s));
+    appendOther(other);
+    ASSERT_TRUE(WaitUntil([&] { return !dailyOpen(); }, 10s));
+    tracer.Terminate();
+    fs::remove(filler);
+    EXPECT_EQ(ReadFile(daily), before + other);
 }
 
 }  // namespace

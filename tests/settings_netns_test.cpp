@@ -1,6 +1,9 @@
 // The settings file as the real program reads and writes it beside itself.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -78,7 +81,6 @@ struct Case {
     std::string settings;
     std::vector<std::pair<std::string, std::string>> sent;  // source, bytes; the last is written
     std::vector<std::string> written;                       // after the time stamps
-    bool throughLink = false;  // the file lies elsewhere; the program's directory has a link
 };
 
 TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
@@ -114,17 +116,11 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
              Replaced(SettingsFile(6, ""), "<Severity>6", "<Severity>&s;"),
          sixOnly,
          {six}},
-        {"through a link", SettingsFile(6, ""), sixOnly, {six}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ProgramDir own;
-        if (c.throughLink) {
-            WriteFile(own.Root() / "shared.xml", c.settings);
-            std::filesystem::create_symlink(own.Root() / "shared.xml", own.Dir() / "Tarvane.xml");
-        } else {
-            WriteFile(own.Dir() / "Tarvane.xml", c.settings);
-        }
+        WriteFile(own.Dir() / "Tarvane.xml", c.settings);
         Tarvane running(own, OffscreenEnvironment(own));
         ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
         for (const auto& [source, bytes] : c.sent) SendDatagram(source, bytes);
@@ -140,34 +136,77 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
     }
 }
 
-// A file that is no settings file at all, or not well-formed: reported (in a report file and on
-// standard error), left as it is, and the program runs at threshold 0 without blocking on it.
+// What lies in the settings file's place.
+enum class Place { kFile, kFifo, kSymlink, kHardLink, kTerminal };
+
+// A file that is no settings file at all, not well-formed, too costly to parse, or reached
+// through a link: reported (in a report file and on standard error) without a word of what it
+// holds, left as it is, and the program runs at threshold 0 without blocking on it.
 TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>6</Severity>\r\n";
-    const std::vector<std::pair<const char*, std::string>> cases{
+    // Not well-formed, so a parse of it would quote it.
+    const std::string secret = "<SECRET-TEXT & <xml>";
+    std::string attributes = "<xml";
+    for (int i = 0; i < 100000; ++i) attributes += " a" + std::to_string(i) + "=''";
+    attributes += "/>";
+    const struct {
+        const char* what;
+        std::string settings;
+        Place place = Place::kFile;
+    } cases[] = {
         {"unclosed", broken},
         {"bare &", SettingsFile(6, "10.1.1.1 & 10.1.1.10")},
         {"external entity", "<!DOCTYPE xml [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>\r\n" +
                                 SettingsFile(6, "&e;")},
         {"billion laughs", testing::BillionLaughs(SettingsFile(6, "&l10;"))},
-        {"fifo", ""},
+        {"100,000 attributes", attributes},
+        {"fifo", "", Place::kFifo},
+        {"symbolic link to a file of another owner", secret, Place::kSymlink},
+        {"hard link to a file of another owner", secret, Place::kHardLink},
+        {"symbolic link to a terminal", "", Place::kTerminal},
     };
-    for (const auto& [what, settings] : cases) {
-        SCOPED_TRACE(what);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         ProgramDir own;
-        const auto file = own.Dir() / "Tarvane.xml";
-        if (settings.empty()) {
-            ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
-        } else {
-            WriteFile(file, settings);
+        const auto file = own.Dir() / "Tarvane.xml", outside = own.Root() / "outside.xml";
+        int terminal = -1;
+        switch (c.place) {
+            case Place::kFile:
+                WriteFile(file, c.settings);
+                break;
+            case Place::kFifo:
+                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+                break;
+            case Place::kSymlink:
+            case Place::kHardLink:
+                WriteFile(outside, c.settings);
+                if (::geteuid() == 0) {
+                    ASSERT_EQ(::chown(outside.c_str(), 65534, 65534), 0);
+                }
+                if (c.place == Place::kSymlink) {
+                    std::filesystem::create_symlink(outside, file);
+                } else {
+                    std::filesystem::create_hard_link(outside, file);
+                }
+                break;
+            case Place::kTerminal:
+                terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+                ASSERT_GE(terminal, 0);
+                ASSERT_EQ(::grantpt(terminal), 0);
+                ASSERT_EQ(::unlockpt(terminal), 0);
+                std::filesystem::create_symlink(::ptsname(terminal), file);
+                break;
         }
         Tarvane running(own, OffscreenEnvironment(own));
         ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
+        // The terminal hangs up; the program has nothing to do with it and goes on.
+        if (terminal >= 0) ::close(terminal);
         for (const char* text : {"<8>x", "<9>x", "plain", "<15>x", "<-1>x", "<8>end"})
             SendDatagram("10.1.1.1", text);
         const std::vector<std::string> expected{"[0] 10.1.1.1 <8>x", "10.1.1.1 plain",
                                                 "[-1] 10.1.1.1 <-1>x", "[0] 10.1.1.1 <8>end"};
         EXPECT_EQ(WithoutTimeStamps(own.WaitForDailyLines(expected.size())), expected);
+        EXPECT_TRUE(running.Proc().Running());
 
         const auto reports = own.FilesMatching(R"(EXCEPTION-\d{17}\.XML)");
         ASSERT_EQ(reports.size(), 1u);
@@ -175,16 +214,18 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
         EXPECT_NE(report.find("<Function>Lib.GetSettings</Function><Trace>210</Trace>"),
                   std::string::npos)
             << report;
+        EXPECT_EQ(report.find("SECRET"), std::string::npos) << report;
         const auto check = RunCommand({"/usr/bin/xmllint", "--noout", "--nonet", reports[0]});
         EXPECT_EQ(check.code, 0) << report;
         // Told on standard error too, for a service's journal: one line naming the report.
         const std::string told = ReadFile(own.OutputFile());
         EXPECT_NE(told.find("Tarvane.xml could not be loaded ("), std::string::npos) << told;
         EXPECT_NE(told.find(reports[0].filename().string() + "\n"), std::string::npos) << told;
-        if (settings.empty()) {
+        EXPECT_EQ(told.find("SECRET"), std::string::npos) << told;
+        if (c.place == Place::kFifo) {
             EXPECT_TRUE(std::filesystem::is_fifo(file));
-        } else {
-            EXPECT_EQ(ReadFile(file), settings);
+        } else if (c.place != Place::kTerminal) {
+            EXPECT_EQ(ReadFile(file), c.settings);
         }
     }
 }

@@ -1,13 +1,15 @@
 #include "event_log.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <limits>
+#include <sstream>
 #include <thread>
 
 #include "logfiles/logfiles.h"
@@ -44,6 +46,22 @@ std::string HhMmSs(const tarvane::LocalTime& t) {
     return buf;
 }
 
+// A small file of the kernel's, read whole; empty when it cannot be read.
+std::istringstream KernelText(const char* path) {
+    std::string text;
+    const int fd = ::open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 || text.size() > (1u << 20)) break;
+            text.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(fd);
+    }
+    return std::istringstream(text);
+}
+
 std::string TagColumn(const std::string& tag) {
     std::string t = tag.substr(0, 10);
     t.resize(10, ' ');
@@ -59,8 +77,7 @@ struct BusyGuard {
 }  // namespace
 
 std::string CsvLine(const tarvane::LocalTime& first, const tarvane::LocalTime& second,
-                    const std::string& tag, const std::string& codeText,
-                    const std::string& text) {
+                    const std::string& tag, const std::string& codeText, const std::string& text) {
     return HhMmSs(first) + ",\"[" + TimeOfDayText(second) + "]\",\"" + TagColumn(tag) + "\"," +
            codeText + ",\"" + Requoted(text) + "\"\r\n";
 }
@@ -79,19 +96,19 @@ std::string GroupThousands(int64_t value) {
 
 int32_t Percent(int64_t available, int64_t total) {
     if (total <= 0) return 0;  // no share of nothing, and no NaN cast to an integer
-    return static_cast<int32_t>(std::nearbyint(static_cast<double>(available) /
-                                               static_cast<double>(total) * 100.0));
+    return static_cast<int32_t>(
+        std::nearbyint(static_cast<double>(available) / static_cast<double>(total) * 100.0));
 }
 
 void GetMemoryInfo(tMemoryInfo& info) {
     info = tMemoryInfo{};
-    struct sysinfo si{};
+    struct sysinfo si {};
     if (::sysinfo(&si) != 0) return;
     const int64_t unit = si.mem_unit ? si.mem_unit : 1;
     const int64_t totalRam = static_cast<int64_t>(si.totalram) * unit;
     int64_t availRam = static_cast<int64_t>(si.freeram + si.bufferram) * unit;
     // MemAvailable counts reclaimable caches as the kernel reckons them.
-    std::ifstream meminfo("/proc/meminfo");
+    std::istringstream meminfo = KernelText("/proc/meminfo");
     for (std::string key; meminfo >> key;) {
         int64_t kb = 0;
         meminfo >> kb;
@@ -113,7 +130,7 @@ void GetMemoryInfo(tMemoryInfo& info) {
         totalVirtual = static_cast<int64_t>(limit.rlim_cur);
     }
     int64_t used = 0;
-    std::ifstream status("/proc/self/status");
+    std::istringstream status = KernelText("/proc/self/status");
     for (std::string key; status >> key;) {
         int64_t kb = 0;
         if (key == "VmSize:" && status >> kb) used = kb * 1024;
@@ -141,11 +158,11 @@ void LogEntry(tLogRec entry, std::string& csvFileName, const tarvane::Clock& clo
             GetMemoryInfo(memory);
             tLogRec newDay;
             newDay.Code = 69990;
-            newDay.Text = "[Function=velmar.LogEntry][Note=New day][Version=" +
-                          GlobalSettings.Version + "][MemoryLoad=" +
-                          std::to_string(memory.MemoryLoad) + "%][AvailPhysical=" +
-                          std::to_string(memory.AvailPhysPercent) + "%][TotalPhysical=" +
-                          GroupThousands(memory.TotalPhys) + "bytes]";
+            newDay.Text =
+                "[Function=velmar.LogEntry][Note=New day][Version=" + GlobalSettings.Version +
+                "][MemoryLoad=" + std::to_string(memory.MemoryLoad) +
+                "%][AvailPhysical=" + std::to_string(memory.AvailPhysPercent) +
+                "%][TotalPhysical=" + GroupThousands(memory.TotalPhys) + "bytes]";
             std::string ignored;
             LogEntry(newDay, ignored, clock);
         }

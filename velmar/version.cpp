@@ -1,8 +1,10 @@
 #include "version.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <cerrno>
 #include <string_view>
 
 namespace velmar {
@@ -52,12 +54,19 @@ constexpr Layout kElf64{64, 8, 32, 40, 54, 56, 58, 60, 4, 24, 32, 44, 48, 64, 8,
 
 class ElfReader {
   public:
-    explicit ElfReader(const std::string& fileName) : in_(fileName, std::ios::binary) {
-        if (!in_) return;
-        in_.seekg(0, std::ios::end);
-        const std::streamoff end = in_.tellg();
-        if (end > 0) size_ = static_cast<uint64_t>(end);
+    // Only a regular file: a FIFO or device given by name would block or never end.
+    explicit ElfReader(const std::string& fileName)
+        : fd_(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            size_ = static_cast<uint64_t>(st.st_size);
+        }
     }
+    ~ElfReader() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ElfReader(const ElfReader&) = delete;
+    ElfReader& operator=(const ElfReader&) = delete;
 
     std::optional<tFileVersion> Find() {
         std::string ident;
@@ -82,10 +91,15 @@ class ElfReader {
         if (offset > size_ || count > size_ - offset || count > kMaxRegion) return false;
         out.assign(static_cast<size_t>(count), '\0');
         if (count == 0) return true;
-        in_.clear();
-        in_.seekg(static_cast<std::streamoff>(offset));
-        in_.read(out.data(), static_cast<std::streamsize>(count));
-        return in_.gcount() == static_cast<std::streamsize>(count);
+        size_t got = 0;
+        while (got < out.size()) {
+            const ssize_t n =
+                ::pread(fd_, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            got += static_cast<size_t>(n);
+        }
+        return true;
     }
 
     uint64_t H(size_t pos, size_t width) const { return Fields(header_, big_).Get(pos, width); }
@@ -186,7 +200,7 @@ class ElfReader {
         return std::nullopt;
     }
 
-    std::ifstream in_;
+    int fd_ = -1;
     uint64_t size_ = 0;
     const Layout* layout_ = nullptr;
     bool big_ = false;
@@ -202,9 +216,6 @@ std::string FormatFileVersion(uint32_t ms, uint32_t ls) {
 
 std::optional<tFileVersion> ReadFileVersion(const std::string& fileName) {
     try {
-        // Only a regular file: a FIFO or device given by name would block or never end.
-        struct stat st {};
-        if (stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
         ElfReader reader(fileName);
         return reader.Find();
     } catch (...) {

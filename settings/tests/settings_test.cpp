@@ -161,6 +161,16 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
     velmar::GlobalSettings.Log.LogLevel = 9;
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>7</Sev>\r\n</xml>\r\n";
     const std::string kSingle = "Element does not contain a single text node";
+    // Files that would cost the parse too much, each past one of its limits.
+    std::string attributes = "<xml", entities = "<!DOCTYPE xml [", defaults = entities,
+                nodes = "<xml>", references;
+    for (int i = 0; i < 5000; ++i) attributes += " a" + std::to_string(i) + "=''";
+    for (int i = 0; i < 1100; ++i) entities += "<!ENTITY e" + std::to_string(i) + " ''>";
+    for (int i = 0; i < 70; ++i) defaults += "<!ATTLIST xml a" + std::to_string(i) + " CDATA 'v'>";
+    for (int i = 0; i < 100001; ++i) nodes += "<a/>";
+    for (int i = 0; i < 300; ++i) references += "&t;";
+    const std::string text = "<!DOCTYPE xml [<!ENTITY t '" + std::string(10000, 't') + "'>]>" +
+                             File("1", "1", references);
     struct Case {
         std::string file;
         int trace;
@@ -197,6 +207,14 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
          210, "EDOMParseError", "", 99, 98, "held"},
         {testing::BillionLaughs(File("1", "1", "&l10;")), 210, "EDOMParseError", "", 99, 98,
          "held"},
+        {attributes + "/>", 210, "EDOMParseError",
+         "The document has too many attributes\r\nLine: 0\r\n", 99, 98, "held"},
+        {entities + "]><xml/>", 210, "EDOMParseError", "", 99, 98, "held"},
+        {defaults + "]><xml/>", 210, "EDOMParseError", "", 99, 98, "held"},
+        {nodes + "</xml>", 210, "EDOMParseError", "", 99, 98, "held"},
+        {text, 210, "EDOMParseError", "", 99, 98, "held"},
+        {"<?xml version='1.0' encoding='UTF-7'?><xml/>", 210, "EDOMParseError",
+         "Unsupported encoding UTF-7\r\nLine: 0\r\n", 99, 98, "held"},
         {"<settings/>", 300, "EOleException",
          "Only one top level element is allowed in an XML document", 99, 98, "held"},
         {"<a:xml xmlns:a=\"urn:a\"/>", 300, "EOleException", "", 99, 98, "held"},
@@ -319,8 +337,10 @@ TEST_F(SettingsTest, FifoOrLinkInTheFilesPlace) {
 
     WriteFile("shared.xml", File("3", "4", "x"));
     fs::create_symlink("shared.xml", kFileName);
-    EXPECT_TRUE(GetSettings());
-    EXPECT_EQ(Settings.Severity, 3);
+    // Read through the link, a parse failure would quote the other file in a report.
+    EXPECT_FALSE(GetSettings());
+    EXPECT_EQ(Settings.Severity, 0);
+    Settings.Severity = 3;
     SaveSettings();
     EXPECT_FALSE(fs::is_symlink(kFileName));
     EXPECT_EQ(ReadFile("shared.xml"), File("3", "4", "x"));

@@ -39,30 +39,33 @@ TEST(ReplaceExtension, ReplacesFromTheLastDotOfTheLastNameElseAppends) {
     }
 }
 
-TEST(MakeTempFileName, LeavesAnEmptyUniqueFileBesideTheNameItGives) {
+TEST(CreateTempFile, MakesOneNewFileOfItsOwnWithTheWholeText) {
     ScratchDir dir;
-    const std::string first = MakeTempFileName(".txt");
-    const std::string second = MakeTempFileName(".txt");
+    const std::string first = CreateTempFile(".txt", "one");
+    const std::string second = CreateTempFile(".txt", "two");
     EXPECT_NE(first, second);
     for (const std::string& name : {first, second}) {
         const std::filesystem::path p(name);
         EXPECT_EQ(p.parent_path(), std::filesystem::path(dir.Path()));
         EXPECT_EQ(p.extension(), ".txt");
-        EXPECT_FALSE(std::filesystem::exists(p));
-        const std::filesystem::path made = std::filesystem::path(name).replace_extension(".tmp");
-        EXPECT_TRUE(std::filesystem::is_regular_file(made));
-        EXPECT_EQ(std::filesystem::file_size(made), 0u);
+        struct stat st {};
+        ASSERT_EQ(::stat(name.c_str(), &st), 0);
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << name;
     }
+    EXPECT_EQ(ReadFileBytes(first), "one");
+    // No placeholder stays beside them.
     EXPECT_EQ(dir.Entries().size(), 2u);
 }
 
-TEST(MakeTempFileName, WithoutTemporaryDirectoryRaisesAFileErrorAndMakesNothing) {
+TEST(CreateTempFile, WithoutTemporaryDirectoryRaisesAFileErrorAndMakesNothing) {
     ScratchDir dir;
     const std::string plainFile = dir.Path() + "/plain";
     std::ofstream(plainFile) << "x";
     for (const std::string& tmp : {dir.Path() + "/missing", plainFile}) {
         dir.PointTempDirAt(tmp);
-        EXPECT_THROW(MakeTempFileName(".txt"), velmar::EInOutError) << tmp;
+        EXPECT_THROW(CreateTempFile(".txt", "x"), velmar::EInOutError) << tmp;
         EXPECT_THROW(OpenTextInTempFile("0AFF00", [](const std::string&) { FAIL(); }),
                      velmar::EInOutError);
     }
@@ -104,7 +107,7 @@ TEST(OpenTextInTempFile, WritesTheTextAndCrLfThenOpensThatFile) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(std::filesystem::path(opened[0]).parent_path(), std::filesystem::path(dir.Path()));
     EXPECT_EQ(ReadFileBytes(opened[0]), text + "\r\n");
-    EXPECT_EQ(dir.Entries().size(), 2u);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{std::filesystem::path(opened[0]).filename()});
 }
 
 }  // namespace

@@ -57,10 +57,8 @@ TEST_F(UpsQuery, NoReplyAddsAnEmptyLineAndOpensAFileHoldingOnlyCrLf) {
     EXPECT_EQ(view.events, (std::vector<std::string>{"AddLine ", "Open " + path, "TrimToFit"}));
     EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(dir.Path()));
     EXPECT_EQ(ReadFileBytes(path), "\r\n");
-    // The empty unique file stays beside the text file, under the same base name.
-    const std::filesystem::path made = std::filesystem::path(path).replace_extension(".tmp");
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{made.filename().string(),
-                                                       std::filesystem::path(path).filename()}));
+    // Nothing but the text file is left in the temporary folder.
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{std::filesystem::path(path).filename()});
 }
 
 TEST_F(UpsQuery, ShowsTheReplyInHexInTheViewAndTheFile) {
