@@ -218,17 +218,18 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
-namespace {
-QSize FrameExtra(const QWidget* w) {
-    const QMargins m = FrameMarginsOf(w);
-    return QSize(m.left() + m.right(), m.top() + m.bottom());
+// The outer size is the frame's where the window manager draws one, the window's otherwise. The
+// frame is the one told before the window was mapped, never the one Qt learns later: the layout
+// follows the window's own size alone.
+QSize TfrmMain::OuterSize() const {
+    const QMargins m = placement_->Frame();
+    return size() + QSize(m.left() + m.right(), m.top() + m.bottom());
 }
-}  // namespace
 
-// The outer size is the frame's where the platform draws one, the window's otherwise.
-QSize TfrmMain::OuterSize() const { return size() + FrameExtra(this); }
-
-void TfrmMain::SetOuterSize(QSize outer) { resize(outer - FrameExtra(this)); }
+void TfrmMain::SetOuterSize(QSize outer) {
+    const QMargins m = placement_->Frame();
+    resize(outer - QSize(m.left() + m.right(), m.top() + m.bottom()));
+}
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);

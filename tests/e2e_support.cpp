@@ -194,9 +194,15 @@ CommandResult RunCommand(const std::vector<std::string>& argv, Duration limit,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+    // A variable given replaces the inherited one: the first of two would win.
+    std::vector<std::string> env(extraEnvironment);
+    for (char** e = environ; *e; ++e) {
+        const std::string_view inherited(*e);
+        const auto name = inherited.substr(0, inherited.find('=') + 1);
+        if (std::none_of(extraEnvironment.begin(), extraEnvironment.end(),
+                         [&](const std::string& given) { return given.starts_with(name); }))
+            env.emplace_back(inherited);
+    }
     auto args = argv;
     pid_t pid = -1;
     const int rc = ::posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, Pointers(args).data(),
@@ -468,8 +474,8 @@ bool VirtualDisplay::StartWindowManager() {
     if (!Ok() || !HaveProgram("openbox") || !HaveProgram("xprop")) return false;
     windowManager_.emplace(
         std::vector<std::string>{"/usr/bin/openbox"},
-        std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name_,
-                                 "HOME=" + root_.string(), "XDG_CONFIG_HOME=" + root_.string(),
+        std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name_, "HOME=" + root_.string(),
+                                 "XDG_CONFIG_HOME=" + root_.string(),
                                  "XDG_RUNTIME_DIR=" + root_.string()},
         root_, root_ / "openbox.txt");
     // A window manager announces itself on the root window once it manages windows.
@@ -532,18 +538,25 @@ std::string VirtualDisplay::Position(const std::string& window) {
     return GeometryField(XdoTool({"getwindowgeometry", window}).output, "Position");
 }
 
+std::optional<VirtualDisplay::Frame> VirtualDisplay::FrameExtents(const std::string& window) {
+    const auto extents =
+        RunCommand({"xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s, {"DISPLAY=" + name_}).output;
+    Frame f;
+    const auto at = extents.find(" = ");
+    if (at == std::string::npos || std::sscanf(extents.c_str() + at + 3, "%d, %d, %d, %d", &f.left,
+                                               &f.right, &f.top, &f.bottom) != 4)
+        return std::nullopt;
+    return f;
+}
+
 std::string VirtualDisplay::OuterGeometry(const std::string& window) {
     const auto info = RunCommand({"xwininfo", "-id", window}, 5s, {"DISPLAY=" + name_}).output;
     auto field = [&](const std::string& name) {
         const auto at = info.find(name + ":");
         return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + name.size() + 1);
     };
-    int left = 0, right = 0, top = 0, bottom = 0;
-    const auto extents =
-        RunCommand({"xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s, {"DISPLAY=" + name_})
-            .output;
-    if (const auto at = extents.find(" = "); at != std::string::npos)
-        std::sscanf(extents.c_str() + at + 3, "%d, %d, %d, %d", &left, &right, &top, &bottom);
+    const Frame frame = FrameExtents(window).value_or(Frame{});
+    const int left = frame.left, right = frame.right, top = frame.top, bottom = frame.bottom;
     const int width = field("Width"), height = field("Height");
     const int x = field("Absolute upper-left X"), y = field("Absolute upper-left Y");
     if (width < 0 || height < 0) return {};

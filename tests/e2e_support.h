@@ -181,6 +181,11 @@ class VirtualDisplay {
     // "805x499" for a window.
     std::string Geometry(const std::string& window);
     std::string Position(const std::string& window);
+    // The frame the window manager reports around a top-level window (_NET_FRAME_EXTENTS).
+    struct Frame {
+        int left = 0, right = 0, top = 0, bottom = 0;
+    };
+    std::optional<Frame> FrameExtents(const std::string& window);
     // The outer geometry "805x499+237+262" of a top-level window: its own geometry with the
     // frame the window manager reports around it.
     std::string OuterGeometry(const std::string& window);
