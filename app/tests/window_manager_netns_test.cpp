@@ -144,12 +144,7 @@ TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
     for (const QSize s : layouts)
         EXPECT_TRUE(s == QSize(785, 399) || s == QSize(880, 500)) << s.width() << "x" << s.height();
 
-    // Panels at fixed places from the bar's left edge to its right edge, in the bar's font.
-    const int bar = form->StatusBar->width();
     EXPECT_EQ(form->StatusBar->height(), 33);
-    EXPECT_EQ(form->Panels[0]->geometry(), QRect(0, 0, 220, 33));
-    EXPECT_EQ(form->Panels[1]->geometry(), QRect(220, 0, 80, 33));
-    EXPECT_EQ(form->Panels[2]->geometry(), QRect(300, 0, bar - 300, 33));
     EXPECT_EQ(form->StatusBar->geometry().right(), form->width() - 1);
     EXPECT_EQ(form->Panels[0]->font(), QApplication::font("QStatusBar"));
     EXPECT_NE(form->Panels[0]->font().family(), "MS Sans Serif");
@@ -164,6 +159,69 @@ TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {
     });
     form->About1->trigger();
     EXPECT_TRUE(*about) << "no About box";
+}
+
+// Each panel shows its whole text in the bar's font: panels 0 and 1 are 220 and 80 wide where
+// their texts fit, and grow to their texts where not, each starting where the one before ends,
+// the last reaching the bar's right edge. The last one may be cut only when the window is too
+// narrow for it.
+void ExpectPanelsWhole(const TfrmMain& form, const std::string& when, bool lastWhole = true) {
+    int left = 0;
+    for (int i = 0; i < 3; ++i) {
+        const QLabel* panel = form.Panels[i];
+        const int text = panel->fontMetrics().horizontalAdvance(panel->text());
+        const int frame = panel->width() - panel->contentsRect().width();
+        const std::string what =
+            when + ", panel " + std::to_string(i) + " \"" + panel->text().toStdString() + "\"";
+        EXPECT_EQ(panel->geometry().topLeft(), QPoint(left, 0)) << what;
+        EXPECT_EQ(panel->height(), 33) << what;
+        if (i < 2 || lastWhole) {
+            EXPECT_GE(panel->contentsRect().width(), text) << what;
+        }
+        if (i < 2) {
+            const int given = i == 0 ? 220 : 80;
+            if (text + frame <= given)
+                EXPECT_EQ(panel->width(), given) << what;
+            else
+                EXPECT_LE(panel->width(), text + frame + 8) << what << ": grown to its text";
+            EXPECT_LE(panel->geometry().right(), form.StatusBar->width() - 1) << what;
+        }
+        left = panel->geometry().right() + 1;
+    }
+    EXPECT_EQ(form.Panels[2]->geometry().right(), form.StatusBar->width() - 1) << when;
+}
+
+TEST_F(WindowManagerTest, StatusPanelsShowTheirWholeTexts) {
+    ASSERT_TRUE(WaitForOuter(form.get(), "805x499+237+262"))
+        << display->OuterGeometry(Id(form.get()));
+    ExpectPanelsWhole(*form, "the first layout's count");
+    for (int i = 1; i <= 30; ++i) form->RichEdit->ShowLine(QStringLiteral("line %1").arg(i));
+    ASSERT_EQ(form->Panels[0]->text(), "RichEdit.Lines.Count: 30 Max Lines: 31");
+    ExpectPanelsWhole(*form, "30 rows");
+    // The start text is shorter: back to the widths given.
+    form->FormCreate();
+    ASSERT_TRUE(form->Panels[0]->text().contains(" started at "));
+    ExpectPanelsWhole(*form, "the start text");
+    EXPECT_EQ(form->Panels[0]->width(), 220);
+    form->RichEdit->ShowLine("line 31");
+
+    // Made as narrow and low as the window manager lets it: the window keeps the room for both
+    // numbers and the severity.
+    const auto frame = display->FrameExtents(Id(form.get()));
+    ASSERT_TRUE(frame);
+    const int narrowest = form->Panels[0]->width() + form->Panels[1]->width();
+    display->XdoTool({"windowsize", Id(form.get()), "60", "150"});
+    EXPECT_TRUE(WaitFor([&] { return form->height() < 200; })) << form->height();
+    EXPECT_GE(form->width(), narrowest);
+    ExpectPanelsWhole(*form, "narrow", false);
+    EXPECT_TRUE(form->Panels[0]->text().startsWith("RichEdit.Lines.Count="));
+
+    display->XdoTool({"windowsize", Id(form.get()),
+                      std::to_string(805 - frame->left - frame->right),
+                      std::to_string(499 - frame->top - frame->bottom)});
+    EXPECT_TRUE(
+        WaitFor([&] { return form->StatusBar->width() == 805 - frame->left - frame->right; }));
+    ExpectPanelsWhole(*form, "back to 805 x 499");
 }
 
 // The severity command end to end, its dialog answered as a user would.
