@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFont>
 #include <QMenu>
+#include <QMimeData>
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -11,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTextOption>
 #include <algorithm>
 #include <utility>
 
@@ -96,6 +98,13 @@ void StyleAsMessageView(QPlainTextEdit& view) {
     QFont face(QStringLiteral("MS Sans Serif"), 8);
     face.setBold(true);
     view.setFont(face);
+
+    // Every line reads left to right from its time stamp, whatever script its message is in;
+    // a right-to-left message keeps its own runs inside the line.
+    view.setLayoutDirection(Qt::LeftToRight);
+    QTextOption paragraphs = view.document()->defaultTextOption();
+    paragraphs.setTextDirection(Qt::LeftToRight);
+    view.document()->setDefaultTextOption(paragraphs);
 
     view.setLineWrapMode(QPlainTextEdit::WidgetWidth);
     view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -369,6 +378,18 @@ void RollingView::contextMenuEvent(QContextMenuEvent* event) {
     menu->setAttribute(Qt::WA_DeleteOnClose);
     connect(menu, &QMenu::aboutToHide, this, &RollingView::ApplyPending);
     menu->popup(event->globalPos());
+}
+
+// The selection as the view holds it: the toolkit's plain text would turn no-break spaces into
+// blanks. Copy, cut and drag all take it from here.
+QMimeData* RollingView::createMimeDataFromSelection() const {
+    QString text = textCursor().selectedText();
+    for (QChar& c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = u'\n';
+    }
+    auto* data = new QMimeData;
+    data->setText(text);
+    return data;
 }
 
 void RollingView::FocusView() {

@@ -78,6 +78,7 @@ class RollingView : public QPlainTextEdit {
     bool event(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
 
   private:
     class RowLayout;
