@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,11 +13,14 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -222,6 +226,87 @@ TEST_F(WindowManagerTest, StatusPanelsShowTheirWholeTexts) {
     EXPECT_TRUE(
         WaitFor([&] { return form->StatusBar->width() == 805 - frame->left - frame->right; }));
     ExpectPanelsWhole(*form, "back to 805 x 499");
+}
+
+// Keys pressed on the window as the user would, once it is the active window.
+void PressOnWindow(const TfrmMain& form, const std::string& keys) {
+    display->XdoTool({"windowactivate", "--sync", Id(&form)});
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == &form; }));
+    display->XdoTool({"key", "--clearmodifiers", keys});
+}
+
+// The clipboard as another program reads it; this process answers it meanwhile.
+std::string ClipboardOfX() {
+    auto read = std::async(std::launch::async, [] {
+        return e2e::RunCommand({"xclip", "-o", "-selection", "clipboard"}, std::chrono::seconds(5),
+                               {"DISPLAY=" + display->Name()})
+            .output;
+    });
+    WaitFor([&] { return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    return read.get();
+}
+
+// A line whose first strong character is Hebrew or Arabic still starts at the left with its
+// time stamp and sender; the message's own words run right to left inside it.
+TEST_F(WindowManagerTest, RightToLeftMessagesKeepTheLineLeftToRight) {
+    RollingView& view = *form->RichEdit;
+    ASSERT_TRUE(WaitFor([&] { return view.isVisible(); }));
+    struct Case {
+        const char* message;
+        int firstWordLength;
+    } cases[] = {{"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD", 4},
+                 {"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645", 5}};
+    for (const Case& c : cases) {
+        const QString prefix = QStringLiteral("12:00:00.000:127.0.0.1 ");
+        view.ShowLine(prefix + QString::fromUtf8(c.message));
+        view.ApplyPending();
+        const QTextBlock block = view.document()->lastBlock().previous();
+        ASSERT_TRUE(block.text().startsWith(prefix));
+        auto x = [&](int offset) {
+            QTextCursor at(block);
+            at.setPosition(block.position() + offset);
+            return view.cursorRect(at).x();
+        };
+        const int message = int(prefix.size());
+        EXPECT_LT(x(0), 10) << c.message << ": the time stamp at the left edge";
+        EXPECT_LT(x(0), x(message - 1)) << c.message;
+        EXPECT_LT(x(message - 1), view.width() / 2) << c.message << ": the sender before it";
+        // The second word stands left of the first.
+        EXPECT_GT(x(message + 1), x(message + c.firstWordLength + 2)) << c.message;
+    }
+}
+
+// Ctrl+C and Ctrl+X on the window give other programs the view's characters as they are:
+// no-break spaces and the replacement characters included.
+TEST_F(WindowManagerTest, CopyAndCutCarryTheViewsCharacters) {
+    RollingView& view = *form->RichEdit;
+    ASSERT_TRUE(WaitFor([&] { return view.isVisible(); }));
+    view.ShowLine(
+        ViewTextFromBytes("a\xC2\xA0"
+                          "b \xE2\x80\xA8"
+                          "c"));
+    view.ShowLine("second\xC2\xA0line");
+    view.ApplyPending();
+    view.setFocus();
+    const std::string shown =
+        "a\xC2\xA0"
+        "b \xEF\xBF\xBD"
+        "c\nsecond\xC2\xA0line\n";
+    PressOnWindow(*form, "ctrl+a");
+    ASSERT_TRUE(WaitFor([&] { return view.textCursor().hasSelection(); }));
+    display->XdoTool({"key", "--clearmodifiers", "ctrl+c"});
+    std::string copied;
+    EXPECT_TRUE(WaitFor([&] { return (copied = ClipboardOfX()) == shown; }, 5000)) << copied;
+
+    display->XdoTool({"key", "--clearmodifiers", "ctrl+x"});
+    ASSERT_TRUE(WaitFor([&] { return view.toPlainText().isEmpty(); }));
+    QApplication::clipboard()->clear();
+    view.setPlainText(QString::fromUtf8(shown));
+    PressOnWindow(*form, "ctrl+a");
+    ASSERT_TRUE(WaitFor([&] { return view.textCursor().hasSelection(); }));
+    display->XdoTool({"key", "--clearmodifiers", "ctrl+x"});
+    ASSERT_TRUE(WaitFor([&] { return view.toPlainText().isEmpty(); }));
+    EXPECT_EQ(ClipboardOfX(), shown) << "cut";
 }
 
 // The severity command end to end, its dialog answered as a user would.
