@@ -1,9 +1,12 @@
 #include "view/rolling_view.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QColor>
 #include <QFont>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QPalette>
 #include <QResizeEvent>
@@ -395,7 +398,22 @@ QMimeData* RollingView::createMimeDataFromSelection() const {
 void RollingView::FocusView() {
     // Visibility and enabled state are inherited, so this covers the window as well.
     if (!isVisible() || !isEnabled()) throw velmar::EInvalidOperation(kCannotFocus);
-    if (window()->focusWidget() != this) setFocus(Qt::OtherFocusReason);
+    // The user's keys stay where the user took them: in the menu bar's keyboard mode, which ends
+    // when the bar loses the focus, or in an open menu.
+    QWidget* focus = window()->focusWidget();
+    if (focus == this || QApplication::activePopupWidget() || qobject_cast<QMenuBar*>(focus))
+        return;
+    setFocus(Qt::OtherFocusReason);
+}
+
+// Alt with a key is a menu's access key, never text: one that opens no menu types nothing.
+void RollingView::keyPressEvent(QKeyEvent* event) {
+    if ((event->modifiers() & Qt::AltModifier) && !event->text().isEmpty() &&
+        event->text().at(0).isPrint()) {
+        event->ignore();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }
 
 // Placing the caret never scrolls: only ShowLine brings it into sight, as its last step.

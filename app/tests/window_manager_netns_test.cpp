@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
@@ -307,6 +309,48 @@ TEST_F(WindowManagerTest, CopyAndCutCarryTheViewsCharacters) {
     display->XdoTool({"key", "--clearmodifiers", "ctrl+x"});
     ASSERT_TRUE(WaitFor([&] { return view.toPlainText().isEmpty(); }));
     EXPECT_EQ(ClipboardOfX(), shown) << "cut";
+}
+
+// Datagrams leave the keyboard where the user took it: in the menu bar's keyboard mode (Alt
+// alone) and in an open menu; otherwise they give the view the focus. Alt with a letter that
+// opens no menu types nothing.
+TEST_F(WindowManagerTest, DatagramsLeaveTheKeyboardInTheMenus) {
+    RollingView& view = *form->RichEdit;
+    int sent = 0;
+    const auto datagram = [&] {
+        const QString text = QStringLiteral("datagram %1").arg(++sent);
+        e2e::SendDatagram("127.0.0.1", text.toStdString());
+        return WaitFor([&] {
+            view.ApplyPending();
+            return view.toPlainText().contains(text);
+        });
+    };
+    view.setFocus();
+    PressOnWindow(*form, "alt");
+    ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() == form->MainMenu1; }))
+        << "Alt alone puts the menu bar in keyboard mode";
+    ASSERT_TRUE(datagram());
+    EXPECT_EQ(QApplication::focusWidget(), form->MainMenu1);
+    display->XdoTool({"key", "--clearmodifiers", "Down"});
+    EXPECT_TRUE(WaitFor([&] { return QApplication::activePopupWidget() == form->File1; }))
+        << "Down opens File";
+    ASSERT_TRUE(datagram());
+    EXPECT_EQ(QApplication::activePopupWidget(), form->File1);
+    display->XdoTool({"key", "--clearmodifiers", "Escape"});
+    ASSERT_TRUE(WaitFor([&] { return !QApplication::activePopupWidget(); }));
+    EXPECT_EQ(QApplication::focusWidget(), form->MainMenu1);
+    display->XdoTool({"key", "--clearmodifiers", "Escape"});
+    ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() != form->MainMenu1; }));
+
+    // Out of the menus the next datagram gives the view the keyboard.
+    view.clearFocus();
+    ASSERT_TRUE(datagram());
+    EXPECT_EQ(QApplication::focusWidget(), &view);
+    const QString before = view.toPlainText();
+    display->XdoTool({"key", "--clearmodifiers", "alt+h"});
+    display->XdoTool({"key", "--clearmodifiers", "x"});
+    ASSERT_TRUE(WaitFor([&] { return view.toPlainText().endsWith(u'x'); })) << "x is typed";
+    EXPECT_EQ(view.toPlainText().toStdString(), (before + u'x').toStdString());
 }
 
 // The severity command end to end, its dialog answered as a user would.
