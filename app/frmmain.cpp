@@ -73,6 +73,7 @@ class PanelLayout : public QObject {
         // anew relays out the status bar for nothing.
         if (panels_[panel]->text() == text) return;
         panels_[panel]->setText(text);
+        panels_[panel]->setAccessibleDescription(text);
         Place();
     }
 
@@ -147,15 +148,19 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     auto* client = new QWidget(this);
     setCentralWidget(client);
     RichEdit = new RollingView(client);
+    RichEdit->setAccessibleName("Messages");
     RichEdit->move(0, 0);
 
     StatusBar = new QStatusBar(this);
     StatusBar->setFont(StatusBarFont());
     StatusBar->setFixedHeight(33);
     StatusBar->setSizeGripEnabled(true);
+    // Named for assistive technology by what they tell; their texts are their descriptions.
+    const char* const panelNames[3] = {"Line count", "Severity", "UDP port"};
     for (int i = 0; i < 3; ++i) {
         Panels[i] = new QLabel(StatusBar);
         Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        Panels[i]->setAccessibleName(panelNames[i]);
     }
     panelLayout_ = new PanelLayout(StatusBar, Panels);
     // The grip stays in the corner above the last panel.

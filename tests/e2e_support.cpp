@@ -29,6 +29,9 @@
 #ifndef TARVANE_BINARY
 #error "TARVANE_BINARY must name the built program"
 #endif
+#ifndef TARVANE_ATSPI_TREE
+#error "TARVANE_ATSPI_TREE must name the script that prints the accessible tree"
+#endif
 
 extern char** environ;
 
@@ -590,6 +593,54 @@ bool VirtualDisplay::Screenshot(const fs::path& file) {
     if (!HaveProgram("import")) return false;
     return RunCommand({"import", "-display", name_, "-window", "root", file.string()}, 20s).code ==
            0;
+}
+
+AccessibilityBus::AccessibilityBus(const std::string& display)
+    : root_(MakeTempDir()), display_(display) {
+    if (!fs::exists("/usr/bin/dbus-daemon") || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
+        RunCommand({"/usr/bin/python3", "-c", "import pyatspi"}).code != 0)
+        return;
+    const fs::path addressFile = root_ / "bus.txt";
+    daemon_.emplace(
+        std::vector<std::string>{"/usr/bin/dbus-daemon", "--session", "--nofork",
+                                 "--print-address=1"},
+        std::vector<std::string>{"PATH=/usr/bin:/bin", "HOME=" + root_.string(),
+                                 "XDG_RUNTIME_DIR=" + root_.string(), "DISPLAY=" + display},
+        root_, addressFile);
+    if (!WaitUntil(
+            [&] {
+                const std::string text = ReadFile(addressFile);
+                address_ = text.substr(0, text.find('\n'));
+                return text.find('\n') != std::string::npos || !daemon_->Running();
+            },
+            10s) ||
+        !address_.starts_with("unix:"))
+        return;
+    // Asking the launcher (started by the bus on demand) to switch accessibility on, before the
+    // program looks whether it is on.
+    ok_ = RunCommand({"dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                      "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set",
+                      "string:org.a11y.Status", "string:IsEnabled", "variant:boolean:true"},
+                     20s, Environment())
+              .code == 0;
+}
+
+AccessibilityBus::~AccessibilityBus() {
+    // The launcher and its own bus end with the session bus they serve.
+    if (daemon_) daemon_->Terminate();
+    daemon_.reset();
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::vector<std::string> AccessibilityBus::Environment() const {
+    return {"DBUS_SESSION_BUS_ADDRESS=" + address_};
+}
+
+std::string AccessibilityBus::Tree(const std::string& application) {
+    auto env = Environment();
+    env.push_back("DISPLAY=" + display_);
+    return RunCommand({"/usr/bin/python3", TARVANE_ATSPI_TREE, application}, 20s, env).output;
 }
 
 }  // namespace tarvane::e2e

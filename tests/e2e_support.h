@@ -204,4 +204,29 @@ class VirtualDisplay {
     std::filesystem::path root_;
 };
 
+// A session bus of the test's own, with the accessibility bus (AT-SPI) behind it switched on,
+// so that a program started with Environment() can be read as assistive technology reads it.
+class AccessibilityBus {
+  public:
+    explicit AccessibilityBus(const std::string& display);
+    ~AccessibilityBus();
+    AccessibilityBus(const AccessibilityBus&) = delete;
+    AccessibilityBus& operator=(const AccessibilityBus&) = delete;
+
+    // False where the bus, its launcher or the AT-SPI Python bindings are missing.
+    bool Ok() const { return ok_; }
+    // The variables that lead a program to this bus.
+    std::vector<std::string> Environment() const;
+    // The accessible tree of the running application, one node a line: indented by depth,
+    // then role|name|description|relation:target,...
+    std::string Tree(const std::string& application);
+
+  private:
+    std::filesystem::path root_;
+    std::string display_;
+    std::string address_;
+    std::optional<Process> daemon_;
+    bool ok_ = false;
+};
+
 }  // namespace tarvane::e2e
