@@ -19,9 +19,9 @@ namespace tarvane {
 
 namespace {
 
-// Long enough for a window manager on a loaded machine; one that never answers only delays the
-// first showing by this much.
-constexpr int kFrameAnswerLimitMs = 3000;
+// A window manager that lists the request answers it once it runs: one still starting on a
+// loaded machine may take seconds. One that never answers delays the first showing by this much.
+constexpr int kFrameAnswerLimitMs = 10000;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }

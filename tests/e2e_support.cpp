@@ -481,15 +481,21 @@ bool VirtualDisplay::StartWindowManager() {
                                  "XDG_CONFIG_HOME=" + root_.string(),
                                  "XDG_RUNTIME_DIR=" + root_.string()},
         root_, root_ / "openbox.txt");
-    // A window manager announces itself on the root window once it manages windows.
+    // A window manager announces itself on the root window as it starts, and lists the windows
+    // it manages once it has taken over those already there, right before it handles requests.
     return WaitUntil(
                [&] {
-                   return !windowManager_->Running() ||
-                          RunCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, 2s,
-                                     {"DISPLAY=" + name_})
-                                  .output.find("window id") != std::string::npos;
+                   if (!windowManager_->Running()) return true;
+                   const std::string root =
+                       RunCommand(
+                           {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST"}, 2s,
+                           {"DISPLAY=" + name_})
+                           .output;
+                   return root.find("_NET_SUPPORTING_WM_CHECK(WINDOW): window id") !=
+                              std::string::npos &&
+                          root.find("_NET_CLIENT_LIST(WINDOW)") != std::string::npos;
                },
-               10s) &&
+               20s) &&
            windowManager_->Running();
 }
 
