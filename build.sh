@@ -20,7 +20,8 @@ here=$(pwd)
 PATH=$PATH:/usr/sbin:/sbin
 
 # What each command installs: building and running take only the first two groups.
-build_packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libsystemd-dev)
+build_packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev libsystemd-dev
+                libxcb1-dev)
 # The window icon's SVG plugin; setcap for port 514.
 run_packages=(libqt6svg6 libcap2-bin)
 deb_packages=(debhelper dpkg-dev)
@@ -31,7 +32,7 @@ bench_packages=(rsyslog iproute2)
 # package.
 test_packages=(googletest libgtest-dev libgmock-dev libxml2-utils iproute2 util-linux bsdutils
                strace rsyslog snmpd snmp xvfb xauth xdotool x11-utils xclip openbox
-               python3-pyatspi at-spi2-core locales desktop-file-utils appstream systemd
+               python3-pyatspi at-spi2-core dbus-daemon locales desktop-file-utils appstream systemd
                lintian devscripts mmdebstrap systemd-container)
 # The tests run these as programs of their own; a machine that did not have them gets no
 # service from them.

@@ -55,8 +55,11 @@ QFont StatusBarFont() {
     return font;
 }
 
-// The panels at fixed places from the bar's left edge, the last one to its right edge, with
-// none of the toolkit's margins or spacing between them.
+}  // namespace
+
+// The panels from the bar's left edge, 220 and 80 wide, the last one to the bar's right edge, with
+// none of the toolkit's margins or spacing between them. A panel whose text is wider grows to it
+// and moves the panels after it; the window keeps at least the room for the first two.
 class PanelLayout : public QObject {
   public:
     PanelLayout(QStatusBar* bar, QLabel* const (&panels)[3]) : QObject(bar), bar_(bar) {
@@ -65,22 +68,38 @@ class PanelLayout : public QObject {
         Place();
     }
 
+    void SetText(int panel, const QString& text) {
+        // Once the view is full the count text repeats with every line; a label that is set
+        // anew relays out the status bar for nothing.
+        if (panels_[panel]->text() == text) return;
+        panels_[panel]->setText(text);
+        panels_[panel]->setAccessibleDescription(text);
+        Place();
+    }
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == bar_ && event->type() == QEvent::Resize) Place();
+        if (watched == bar_ &&
+            (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
+            Place();
         return QObject::eventFilter(watched, event);
     }
 
   private:
     void Place() {
         const int h = bar_->height();
-        panels_[0]->setGeometry(0, 0, 220, h);
-        panels_[1]->setGeometry(220, 0, 80, h);
-        panels_[2]->setGeometry(300, 0, std::max(0, bar_->width() - 300), h);
+        const int w0 = std::max(220, panels_[0]->sizeHint().width());
+        const int w1 = std::max(80, panels_[1]->sizeHint().width());
+        panels_[0]->setGeometry(0, 0, w0, h);
+        panels_[1]->setGeometry(w0, 0, w1, h);
+        panels_[2]->setGeometry(w0 + w1, 0, std::max(0, bar_->width() - w0 - w1), h);
+        if (bar_->minimumWidth() != w0 + w1) bar_->setMinimumWidth(w0 + w1);
     }
     QStatusBar* bar_;
     QLabel* panels_[3] = {};
 };
+
+namespace {
 
 // A message box centred on the screen once its size is known.
 using ScreenCentredBox = ScreenCentred<QMessageBox>;
@@ -129,25 +148,25 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     auto* client = new QWidget(this);
     setCentralWidget(client);
     RichEdit = new RollingView(client);
+    RichEdit->setAccessibleName("Messages");
     RichEdit->move(0, 0);
 
     StatusBar = new QStatusBar(this);
     StatusBar->setFont(StatusBarFont());
     StatusBar->setFixedHeight(33);
     StatusBar->setSizeGripEnabled(true);
+    // Named for assistive technology by what they tell; their texts are their descriptions.
+    const char* const panelNames[3] = {"Line count", "Severity", "UDP port"};
     for (int i = 0; i < 3; ++i) {
         Panels[i] = new QLabel(StatusBar);
         Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        Panels[i]->setAccessibleName(panelNames[i]);
     }
-    new PanelLayout(StatusBar, Panels);
+    panelLayout_ = new PanelLayout(StatusBar, Panels);
     // The grip stays in the corner above the last panel.
     if (auto* grip = StatusBar->findChild<QSizeGrip*>()) grip->raise();
     setStatusBar(StatusBar);
-    // Once the view is full the count text repeats with every line; a label that is set anew
-    // relays out the status bar for nothing.
-    RichEdit->SetStatusSink([this](const QString& text) {
-        if (Panels[0]->text() != text) Panels[0]->setText(text);
-    });
+    RichEdit->SetStatusSink([this](const QString& text) { panelLayout_->SetText(0, text); });
 
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu("&File");
@@ -206,10 +225,10 @@ void TfrmMain::FormCreate() {
     Guarded([this] {
         ChangeDir();
         GetSettings();
-        Panels[0]->setText(ToQ(velmar::GetFileVersionText("") + " started at " +
-                               velmar::LongTimeText(SystemClockInstance().Now())));
-        Panels[1]->setText(ToQ("Severity: " + std::to_string(Settings.Severity)));
-        Panels[2]->setText(ToQ("UDP Port: " + std::to_string(IdSysLogServer->DefaultPort)));
+        panelLayout_->SetText(0, ToQ(velmar::GetFileVersionText("") + " started at " +
+                                     velmar::LongTimeText(SystemClockInstance().Now())));
+        panelLayout_->SetText(1, ToQ("Severity: " + std::to_string(Settings.Severity)));
+        panelLayout_->SetText(2, ToQ("UDP Port: " + std::to_string(IdSysLogServer->DefaultPort)));
     });
 }
 
@@ -218,17 +237,18 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
-namespace {
-QSize FrameExtra(const QWidget* w) {
-    const QMargins m = FrameMarginsOf(w);
-    return QSize(m.left() + m.right(), m.top() + m.bottom());
+// The outer size is the frame's where the window manager draws one, the window's otherwise. The
+// frame is the one told before the window was mapped, never the one Qt learns later: the layout
+// follows the window's own size alone.
+QSize TfrmMain::OuterSize() const {
+    const QMargins m = placement_->Frame();
+    return size() + QSize(m.left() + m.right(), m.top() + m.bottom());
 }
-}  // namespace
 
-// The outer size is the frame's where the platform draws one, the window's otherwise.
-QSize TfrmMain::OuterSize() const { return size() + FrameExtra(this); }
-
-void TfrmMain::SetOuterSize(QSize outer) { resize(outer - FrameExtra(this)); }
+void TfrmMain::SetOuterSize(QSize outer) {
+    const QMargins m = placement_->Frame();
+    resize(outer - QSize(m.left() + m.right(), m.top() + m.bottom()));
+}
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
@@ -254,7 +274,7 @@ void TfrmMain::mnuSetSEVERITYlevelClick() {
             entry = value.toLocal8Bit().toStdString();
         },
         Settings.Severity, [] { SaveSettings(); });
-    Panels[1]->setText(ToQ(outcome.panelText));
+    panelLayout_->SetText(1, ToQ(outcome.panelText));
     mnuSetSEVERITYlevel->setText(ToQ(outcome.caption));
 }
 

@@ -19,6 +19,7 @@ namespace tarvane {
 class HandOff;
 class OuterPlacement;
 class HandOffPump;
+class PanelLayout;
 class RollingView;
 class UdpListener;
 class UdpClient;
@@ -85,6 +86,7 @@ private:
     std::unique_ptr<HandOffPump> pump_;
     // Outer size and centring until the window manager has told the frame.
     OuterPlacement* placement_ = nullptr;
+    PanelLayout* panelLayout_ = nullptr;
     bool shownOnce_ = false;
     std::unique_ptr<Intake> intake_;
 };

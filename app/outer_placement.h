@@ -1,46 +1,41 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QMargins>
 #include <QObject>
 #include <QRect>
 #include <QSize>
-#include <QTimer>
 #include <optional>
 
 class QShowEvent;
 class QWidget;
+class QWindow;
 
 namespace tarvane {
 
 // Puts a top-level window's outer frame in the middle of its screen, at a given outer size when
-// one is given. The frame is known only once the window manager has reported it, after the
-// window is shown: each time the reported frame changes, size and place are applied anew, so
-// the first layout already has the size of every later one.
+// one is given. The frame is asked of the window manager before the window is mapped, and size
+// and place are set once from it: the window manager's later notices (frame, moves, sizes, in
+// whatever order and as often as they come) change nothing.
 class OuterPlacement : public QObject {
   public:
     OuterPlacement(QWidget* window, std::optional<QSize> outerSize);
 
-    // Applies size and place with the frame as far as it is known; called when the window is
-    // about to be shown, once its own size is final.
+    // Sets size and place; called when the window is about to be shown (its native window
+    // exists, not yet mapped), once its own size is final. Only the first call asks for the
+    // frame; later ones place the window anew with the same frame.
     void Apply();
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // The frame the window manager gives the window, as it told before mapping it; none where
+    // there is no window manager, and none before the first Apply.
+    QMargins Frame() const { return frame_.value_or(QMargins()); }
 
   private:
-    // Applies size and place again when the frame has changed since, and sets right a place
-    // that the window system has taken otherwise.
-    void Recheck();
     // The outer rectangle of that size in the middle of the screen.
     QRect Centred(QSize outer) const;
 
     QWidget* window_;
     std::optional<QSize> outerSize_;
-    std::optional<QMargins> appliedFrame_;
-    QTimer recheck_;
-    QElapsedTimer recheckUntil_;
-    int corrections_ = 0;
+    std::optional<QMargins> frame_;
 };
 
 // A top-level widget of class Base whose outer frame goes to the middle of the screen when it is
@@ -60,7 +55,9 @@ class ScreenCentred : public Base {
     OuterPlacement placement_{this, std::nullopt};
 };
 
-// The frame around a top-level window as the platform reports it; none where there is none.
-QMargins FrameMarginsOf(const QWidget* window);
+// The frame the window manager will draw around the native window, asked of it before the window
+// is mapped (the window manager's estimate, which it then keeps to); none without a window
+// manager that answers, or off X11.
+QMargins FrameBeforeMapping(QWindow* window);
 
 }  // namespace tarvane

@@ -63,6 +63,8 @@ bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, 
     label->setText(prompt);
     auto* edit = new QLineEdit(&dialog);
     edit->setMaxLength(kMaxEntryLength);
+    // The prompt names the field for assistive technology.
+    label->setBuddy(edit);
     edit->setText(value);
     edit->selectAll();
     auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);

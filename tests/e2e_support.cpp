@@ -29,6 +29,9 @@
 #ifndef TARVANE_BINARY
 #error "TARVANE_BINARY must name the built program"
 #endif
+#ifndef TARVANE_ATSPI_TREE
+#error "TARVANE_ATSPI_TREE must name the script that prints the accessible tree"
+#endif
 
 extern char** environ;
 
@@ -194,9 +197,15 @@ CommandResult RunCommand(const std::vector<std::string>& argv, Duration limit,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
+    // A variable given replaces the inherited one: the first of two would win.
+    std::vector<std::string> env(extraEnvironment);
+    for (char** e = environ; *e; ++e) {
+        const std::string_view inherited(*e);
+        const auto name = inherited.substr(0, inherited.find('=') + 1);
+        if (std::none_of(extraEnvironment.begin(), extraEnvironment.end(),
+                         [&](const std::string& given) { return given.starts_with(name); }))
+            env.emplace_back(inherited);
+    }
     auto args = argv;
     pid_t pid = -1;
     const int rc = ::posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, Pointers(args).data(),
@@ -468,19 +477,25 @@ bool VirtualDisplay::StartWindowManager() {
     if (!Ok() || !HaveProgram("openbox") || !HaveProgram("xprop")) return false;
     windowManager_.emplace(
         std::vector<std::string>{"/usr/bin/openbox"},
-        std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name_,
-                                 "HOME=" + root_.string(), "XDG_CONFIG_HOME=" + root_.string(),
+        std::vector<std::string>{"PATH=/usr/bin:/bin", "DISPLAY=" + name_, "HOME=" + root_.string(),
+                                 "XDG_CONFIG_HOME=" + root_.string(),
                                  "XDG_RUNTIME_DIR=" + root_.string()},
         root_, root_ / "openbox.txt");
-    // A window manager announces itself on the root window once it manages windows.
+    // A window manager announces itself on the root window as it starts, and lists the windows
+    // it manages once it has taken over those already there, right before it handles requests.
     return WaitUntil(
                [&] {
-                   return !windowManager_->Running() ||
-                          RunCommand({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, 2s,
-                                     {"DISPLAY=" + name_})
-                                  .output.find("window id") != std::string::npos;
+                   if (!windowManager_->Running()) return true;
+                   const std::string root =
+                       RunCommand(
+                           {"xprop", "-root", "_NET_SUPPORTING_WM_CHECK", "_NET_CLIENT_LIST"}, 2s,
+                           {"DISPLAY=" + name_})
+                           .output;
+                   return root.find("_NET_SUPPORTING_WM_CHECK(WINDOW): window id") !=
+                              std::string::npos &&
+                          root.find("_NET_CLIENT_LIST(WINDOW)") != std::string::npos;
                },
-               10s) &&
+               20s) &&
            windowManager_->Running();
 }
 
@@ -532,18 +547,25 @@ std::string VirtualDisplay::Position(const std::string& window) {
     return GeometryField(XdoTool({"getwindowgeometry", window}).output, "Position");
 }
 
+std::optional<VirtualDisplay::Frame> VirtualDisplay::FrameExtents(const std::string& window) {
+    const auto extents =
+        RunCommand({"xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s, {"DISPLAY=" + name_}).output;
+    Frame f;
+    const auto at = extents.find(" = ");
+    if (at == std::string::npos || std::sscanf(extents.c_str() + at + 3, "%d, %d, %d, %d", &f.left,
+                                               &f.right, &f.top, &f.bottom) != 4)
+        return std::nullopt;
+    return f;
+}
+
 std::string VirtualDisplay::OuterGeometry(const std::string& window) {
     const auto info = RunCommand({"xwininfo", "-id", window}, 5s, {"DISPLAY=" + name_}).output;
     auto field = [&](const std::string& name) {
         const auto at = info.find(name + ":");
         return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + name.size() + 1);
     };
-    int left = 0, right = 0, top = 0, bottom = 0;
-    const auto extents =
-        RunCommand({"xprop", "-id", window, "_NET_FRAME_EXTENTS"}, 5s, {"DISPLAY=" + name_})
-            .output;
-    if (const auto at = extents.find(" = "); at != std::string::npos)
-        std::sscanf(extents.c_str() + at + 3, "%d, %d, %d, %d", &left, &right, &top, &bottom);
+    const Frame frame = FrameExtents(window).value_or(Frame{});
+    const int left = frame.left, right = frame.right, top = frame.top, bottom = frame.bottom;
     const int width = field("Width"), height = field("Height");
     const int x = field("Absolute upper-left X"), y = field("Absolute upper-left Y");
     if (width < 0 || height < 0) return {};
@@ -577,6 +599,54 @@ bool VirtualDisplay::Screenshot(const fs::path& file) {
     if (!HaveProgram("import")) return false;
     return RunCommand({"import", "-display", name_, "-window", "root", file.string()}, 20s).code ==
            0;
+}
+
+AccessibilityBus::AccessibilityBus(const std::string& display)
+    : root_(MakeTempDir()), display_(display) {
+    if (!fs::exists("/usr/bin/dbus-daemon") || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
+        RunCommand({"/usr/bin/python3", "-c", "import pyatspi"}).code != 0)
+        return;
+    const fs::path addressFile = root_ / "bus.txt";
+    daemon_.emplace(
+        std::vector<std::string>{"/usr/bin/dbus-daemon", "--session", "--nofork",
+                                 "--print-address=1"},
+        std::vector<std::string>{"PATH=/usr/bin:/bin", "HOME=" + root_.string(),
+                                 "XDG_RUNTIME_DIR=" + root_.string(), "DISPLAY=" + display},
+        root_, addressFile);
+    if (!WaitUntil(
+            [&] {
+                const std::string text = ReadFile(addressFile);
+                address_ = text.substr(0, text.find('\n'));
+                return text.find('\n') != std::string::npos || !daemon_->Running();
+            },
+            10s) ||
+        !address_.starts_with("unix:"))
+        return;
+    // Asking the launcher (started by the bus on demand) to switch accessibility on, before the
+    // program looks whether it is on.
+    ok_ = RunCommand({"dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                      "/org/a11y/bus", "org.freedesktop.DBus.Properties.Set",
+                      "string:org.a11y.Status", "string:IsEnabled", "variant:boolean:true"},
+                     20s, Environment())
+              .code == 0;
+}
+
+AccessibilityBus::~AccessibilityBus() {
+    // The launcher and its own bus end with the session bus they serve.
+    if (daemon_) daemon_->Terminate();
+    daemon_.reset();
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::vector<std::string> AccessibilityBus::Environment() const {
+    return {"DBUS_SESSION_BUS_ADDRESS=" + address_};
+}
+
+std::string AccessibilityBus::Tree(const std::string& application) {
+    auto env = Environment();
+    env.push_back("DISPLAY=" + display_);
+    return RunCommand({"/usr/bin/python3", TARVANE_ATSPI_TREE, application}, 20s, env).output;
 }
 
 }  // namespace tarvane::e2e

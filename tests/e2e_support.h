@@ -181,6 +181,11 @@ class VirtualDisplay {
     // "805x499" for a window.
     std::string Geometry(const std::string& window);
     std::string Position(const std::string& window);
+    // The frame the window manager reports around a top-level window (_NET_FRAME_EXTENTS).
+    struct Frame {
+        int left = 0, right = 0, top = 0, bottom = 0;
+    };
+    std::optional<Frame> FrameExtents(const std::string& window);
     // The outer geometry "805x499+237+262" of a top-level window: its own geometry with the
     // frame the window manager reports around it.
     std::string OuterGeometry(const std::string& window);
@@ -197,6 +202,31 @@ class VirtualDisplay {
     std::optional<Process> server_;
     std::optional<Process> windowManager_;
     std::filesystem::path root_;
+};
+
+// A session bus of the test's own, with the accessibility bus (AT-SPI) behind it switched on,
+// so that a program started with Environment() can be read as assistive technology reads it.
+class AccessibilityBus {
+  public:
+    explicit AccessibilityBus(const std::string& display);
+    ~AccessibilityBus();
+    AccessibilityBus(const AccessibilityBus&) = delete;
+    AccessibilityBus& operator=(const AccessibilityBus&) = delete;
+
+    // False where the bus, its launcher or the AT-SPI Python bindings are missing.
+    bool Ok() const { return ok_; }
+    // The variables that lead a program to this bus.
+    std::vector<std::string> Environment() const;
+    // The accessible tree of the running application, one node a line: indented by depth,
+    // then role|name|description|relation:target,...
+    std::string Tree(const std::string& application);
+
+  private:
+    std::filesystem::path root_;
+    std::string display_;
+    std::string address_;
+    std::optional<Process> daemon_;
+    bool ok_ = false;
 };
 
 }  // namespace tarvane::e2e

@@ -154,5 +154,36 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     EXPECT_TRUE(program.Proc().Running());
 }
 
+// What assistive technology reads of the window over AT-SPI: the view and the status panels by
+// name, and the severity dialog's field named and labelled by its prompt.
+TEST_F(WindowTest, AccessibleNamesOfTheViewPanelsAndSeverityField) {
+    AccessibilityBus bus(display->Name());
+    if (!bus.Ok()) GTEST_SKIP() << "no D-Bus session bus, AT-SPI launcher or pyatspi";
+    auto environment = DisplayEnvironment(dir, display->Name());
+    for (const auto& variable : bus.Environment()) environment.push_back(variable);
+    Tarvane program(dir, environment);
+    const auto window = display->WaitForWindow(kMainWindow);
+    ASSERT_TRUE(window) << ReadFile(dir.OutputFile());
+    ASSERT_TRUE(program.WaitUntilReady(dir));
+    std::string tree;
+    const auto treeHolds = [&](const std::string& node) {
+        return WaitUntil(
+            [&] { return (tree = bus.Tree("Tarvane")).find(node) != std::string::npos; }, 20s);
+    };
+    ASSERT_TRUE(treeHolds("frame|Ombrel - Tarvane|")) << tree;
+    EXPECT_NE(tree.find("text|Messages|"), std::string::npos) << tree;
+    EXPECT_NE(tree.find("label|Line count|RichEdit.Lines.Count"), std::string::npos) << tree;
+    EXPECT_NE(tree.find("label|Severity|Severity: 7|"), std::string::npos) << tree;
+    EXPECT_NE(tree.find("label|UDP port|UDP Port: 514|"), std::string::npos) << tree;
+
+    ASSERT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "Return"}));
+    const auto dialog = display->WaitForWindow("^Severity$");
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(treeHolds("dialog|Severity|")) << tree;
+    EXPECT_NE(tree.find("text|Severity||labelled-by:Severity"), std::string::npos) << tree;
+    display->PressKeys(program.Proc().Pid(), *dialog, {"Escape"});
+    EXPECT_TRUE(display->WaitForNoWindow("^Severity$"));
+}
+
 }  // namespace
 }  // namespace tarvane::e2e

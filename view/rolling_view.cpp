@@ -1,9 +1,13 @@
 #include "view/rolling_view.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QColor>
 #include <QFont>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QPalette>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -11,6 +15,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTextOption>
 #include <algorithm>
 #include <utility>
 
@@ -96,6 +101,13 @@ void StyleAsMessageView(QPlainTextEdit& view) {
     QFont face(QStringLiteral("MS Sans Serif"), 8);
     face.setBold(true);
     view.setFont(face);
+
+    // Every line reads left to right from its time stamp, whatever script its message is in;
+    // a right-to-left message keeps its own runs inside the line.
+    view.setLayoutDirection(Qt::LeftToRight);
+    QTextOption paragraphs = view.document()->defaultTextOption();
+    paragraphs.setTextDirection(Qt::LeftToRight);
+    view.document()->setDefaultTextOption(paragraphs);
 
     view.setLineWrapMode(QPlainTextEdit::WidgetWidth);
     view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -371,10 +383,37 @@ void RollingView::contextMenuEvent(QContextMenuEvent* event) {
     menu->popup(event->globalPos());
 }
 
+// The selection as the view holds it: the toolkit's plain text would turn no-break spaces into
+// blanks. Copy, cut and drag all take it from here.
+QMimeData* RollingView::createMimeDataFromSelection() const {
+    QString text = textCursor().selectedText();
+    for (QChar& c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) c = u'\n';
+    }
+    auto* data = new QMimeData;
+    data->setText(text);
+    return data;
+}
+
 void RollingView::FocusView() {
     // Visibility and enabled state are inherited, so this covers the window as well.
     if (!isVisible() || !isEnabled()) throw velmar::EInvalidOperation(kCannotFocus);
-    if (window()->focusWidget() != this) setFocus(Qt::OtherFocusReason);
+    // The user's keys stay where the user took them: in the menu bar's keyboard mode, which ends
+    // when the bar loses the focus, or in an open menu.
+    QWidget* focus = window()->focusWidget();
+    if (focus == this || QApplication::activePopupWidget() || qobject_cast<QMenuBar*>(focus))
+        return;
+    setFocus(Qt::OtherFocusReason);
+}
+
+// Alt with a key is a menu's access key, never text: one that opens no menu types nothing.
+void RollingView::keyPressEvent(QKeyEvent* event) {
+    if ((event->modifiers() & Qt::AltModifier) && !event->text().isEmpty() &&
+        event->text().at(0).isPrint()) {
+        event->ignore();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(event);
 }
 
 // Placing the caret never scrolls: only ShowLine brings it into sight, as its last step.

@@ -62,7 +62,8 @@ class RollingView : public QPlainTextEdit {
     // True when the held lines replaced all the text that stood before them.
     bool ApplyPending();
 
-    // Focus inside the window only: the window is never raised or activated. Raises
+    // Focus inside the window only: the window is never raised or activated, and the focus is
+    // left in the menu bar's keyboard mode or an open menu. Raises
     // velmar::EInvalidOperation while the window is hidden or disabled.
     void FocusView();
 
@@ -78,6 +79,8 @@ class RollingView : public QPlainTextEdit {
     bool event(QEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    QMimeData* createMimeDataFromSelection() const override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     class RowLayout;

@@ -14,6 +14,7 @@
 #include <QTextBlock>
 #include <QThread>
 #include <QTimer>
+#include <QWheelEvent>
 #include <memory>
 #include <random>
 #include <string>
@@ -383,8 +384,15 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
         }
         return ViewTextFromBytes(bytes);
     };
+    // Comparisons made while the view holds more rows than it shows, and while the user has
+    // scrolled it away from where the lines left it.
+    int long_ = 0, scrolledBack = 0;
+    bool userScrolled = false;
     auto expectSame = [&](int step, const char* what) {
         view_->ApplyPending();
+        const QScrollBar* bar = rules.edit->verticalScrollBar();
+        long_ += bar->maximum() > 0;
+        scrolledBack += userScrolled && bar->maximum() > 0;
         ASSERT_EQ(Text(), rules.edit->toPlainText()) << "step " << step << ": " << what;
         ASSERT_EQ(Caret(), rules.edit->textCursor().position()) << "step " << step << ": " << what;
         ASSERT_EQ(view_->verticalScrollBar()->value(), rules.edit->verticalScrollBar()->value())
@@ -392,8 +400,18 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
         ASSERT_EQ(status_, rules.status) << "step " << step << ": " << what;
     };
     for (int step = 0; step < 400 && !HasFailure(); ++step) {
-        const int what = below(20);
-        if (what < 10) {
+        const int what = below(24);
+        if (what >= 20) {
+            // The user scrolls back with the wheel, up to a few pages, or down again.
+            const int notches = what < 23 ? below(8) + 1 : -below(4) - 1;
+            QWheelEvent wheel(QPointF(10, 10), QPointF(view_->mapToGlobal(QPoint(10, 10))),
+                              QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view_->viewport(), &wheel);
+            QApplication::sendEvent(rules.edit->viewport(), &wheel);
+            userScrolled = true;
+            expectSame(step, "the user scrolled");
+        } else if (what < 10) {
             // A burst within one paint interval, the way datagrams arrive under a flood.
             view_->viewport()->repaint();
             QStringList burst;
@@ -406,9 +424,9 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
             if (below(2)) continue;  // more lines held before anybody looks
             expectSame(step, "lines shown");
         } else if (what < 12) {
-            const int top = view_->verticalScrollBar()->value();
             const QString text = line();
             view_->ApplyPending();
+            const int top = view_->verticalScrollBar()->value();
             view_->AddLine(text);
             EXPECT_EQ(view_->verticalScrollBar()->value(), top) << "adding a line scrolled";
             view_->TrimToFit();
@@ -416,7 +434,8 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
             rules.TrimToFit();
             expectSame(step, "a reply added and trimmed");
         } else if (what < 15) {
-            const QRect size(0, 0, 150 + below(750), below(450));
+            // Narrower views wrap the lines they hold onto more rows than they show.
+            const QRect size(0, 0, 100 + below(750), below(450));
             view_->setGeometry(size);
             rules.edit->setGeometry(size);
             view_->ShowResizeStatus();
@@ -438,6 +457,8 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
         }
     }
     EXPECT_GT(held, 1000) << "lines were shown one by one, not held";
+    EXPECT_GT(long_, 100) << "few views held more rows than they showed";
+    EXPECT_GT(scrolledBack, 50) << "few comparisons after the user scrolled";
 }
 
 TEST_F(RollingViewTest, HeldLinesReachTheTextBeforeTheUsersEdits) {
