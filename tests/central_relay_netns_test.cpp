@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "logfiles/logfiles.h"
+#include "logfiles/tests/fixed_clock.h"
 #include "tests/e2e_support.h"
 
 namespace tarvane::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-class SetClock final : public Clock {
-  public:
-    LocalTime Now() const override { return now; }
-    LocalTime now;
-};
 
 std::vector<std::string> LinesOf(const fs::path& file) {
     std::vector<std::string> lines;
@@ -77,18 +72,17 @@ TEST(CentralRelay, EveryLineOnceInOrderAcrossADayAndARetentionPass) {
                           (site / "pid").string()},
                          env, site, site / "output.txt");
 
-    SetClock clock;
-    clock.now = {2026, 2, 28, 23, 59, 58, 0};
+    testing::FixedClock clock(testing::At(2026, 2, 28, 23, 59, 58));
     std::vector<std::string> written;
     // Written as the program writes a line: the day's file, the line and CR LF.
     auto write = [&](int n) {
         char stamp[16];
-        std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", clock.now.hour, clock.now.minute,
-                      clock.now.second, clock.now.millisecond);
+        std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", clock.t.hour, clock.t.minute,
+                      clock.t.second, clock.t.millisecond);
         const std::string line = std::string(stamp) + ":[5] 10.1.1.1 <13>line " +
-                                 std::to_string(n) + " of " + DateStamp(clock.now);
+                                 std::to_string(n) + " of " + DateStamp(clock.t);
         ASSERT_TRUE(
-            AppendTextToFile(line + "\r\n", (folder / DailyLogFileName(clock.now)).string(), true));
+            AppendTextToFile(line + "\r\n", (folder / DailyLogFileName(clock.t)).string(), true));
         written.push_back(line);
     };
     auto allReceived = [&] {
@@ -100,7 +94,7 @@ TEST(CentralRelay, EveryLineOnceInOrderAcrossADayAndARetentionPass) {
 
     // Midnight: the first line of the new day runs the retention pass, which deletes the old
     // file, then goes to a new file that imfile must find by itself.
-    clock.now = {2026, 3, 1, 0, 0, 1, 0};
+    clock.t = testing::At(2026, 3, 1, 0, 0, 1);
     EXPECT_EQ(DeleteExpiredFiles((folder / "Tarvane-").string(), ".TXT", 1, clock), 1);
     EXPECT_FALSE(fs::exists(folder / "Tarvane-20260228.TXT"));
     for (int n = 21; n <= 40; ++n) write(n);
