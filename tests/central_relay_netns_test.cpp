@@ -1,7 +1,11 @@
 // The README's recipe for a site whose messages must also reach a central system: rsyslog's
 // imfile follows the daily files and forwards every line over TCP to a central rsyslog. Real
 // rsyslogd processes, the program's own daily writer and retention pass, and a change of day.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +21,17 @@ namespace tarvane::e2e {
 namespace {
 
 namespace fs = std::filesystem;
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    if (fd >= 0) ::close(fd);
+    return ok;
+}
 
 std::vector<std::string> LinesOf(const fs::path& file) {
     std::vector<std::string> lines;
@@ -68,6 +83,9 @@ TEST(CentralRelay, EveryLineOnceInOrderAcrossADayAndARetentionPass) {
     Process centralRsyslogd({"/usr/sbin/rsyslogd", "-n", "-f", (central / "rsyslog.conf").string(),
                              "-i", (central / "pid").string()},
                             env, central, central / "output.txt");
+    // The site's first connection must find the central system listening, or the lines wait out
+    // rsyslog's retry interval (30 s).
+    ASSERT_TRUE(WaitUntil([] { return Accepts(10514); }, 20s)) << ReadFile(central / "output.txt");
     Process siteRsyslogd({"/usr/sbin/rsyslogd", "-n", "-f", (site / "rsyslog.conf").string(), "-i",
                           (site / "pid").string()},
                          env, site, site / "output.txt");
