@@ -69,16 +69,52 @@ bool FileExists(const std::string& name) {
     return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+size_t WriteCounted(int fd, std::string_view bytes, int& err) {
+    size_t written = 0;
+    err = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return errno;
+            err = errno;
+            break;
         }
-        bytes.remove_prefix(static_cast<size_t>(n));
+        written += static_cast<size_t>(n);
+    }
+    return written;
+}
+
+int WriteAll(int fd, std::string_view bytes) {
+    int err = 0;
+    WriteCounted(fd, bytes, err);
+    return err;
+}
+
+int ReadAllAt(int fd, char* data, size_t size, off_t offset) {
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(fd, data + got, size - got, offset + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        got += static_cast<size_t>(n);
     }
     return 0;
+}
+
+int SetCreationMode(int fd) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
+}
+
+DIR* OpenFolder(const std::string& dir) {
+    const int fd =
+        ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    DIR* folder = ::fdopendir(fd);
+    if (!folder) ::close(fd);
+    return folder;
 }
 
 int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool followLink,
@@ -152,22 +188,6 @@ int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode) {
 
 namespace {
 
-// Writes every byte it can; how many reached the file, and the errno that stopped it.
-size_t WriteCounted(int fd, std::string_view bytes, int& err) {
-    size_t written = 0;
-    err = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        written += static_cast<size_t>(n);
-    }
-    return written;
-}
-
 // Cuts off the part of a line this append left, but only while the file still ends with it:
 // whatever another writer appended after it stays, and so does the part then.
 void TakeBack(int fd, std::string_view part) {
@@ -177,15 +197,9 @@ void TakeBack(int fd, std::string_view part) {
     }
     const off_t at = now.st_size - static_cast<off_t>(part.size());
     std::string tail(part.size(), '\0');
-    size_t got = 0;
-    while (got < tail.size()) {
-        const ssize_t n =
-            ::pread(fd, tail.data() + got, tail.size() - got, at + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        got += static_cast<size_t>(n);
+    if (ReadAllAt(fd, tail.data(), tail.size(), at) == 0 && tail == part) {
+        (void)!::ftruncate(fd, at);
     }
-    if (tail == part) (void)!::ftruncate(fd, at);
 }
 
 }  // namespace
@@ -235,14 +249,9 @@ int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, 
 
         // Every deletion is made in the folder that was listed, even if its path is meanwhile
         // made to lead elsewhere.
-        const int dirFd = ::open(dirPart.empty() ? "." : dirPart.c_str(),
-                                 O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
-        if (dirFd < 0) return 0;
-        DIR* dir = ::fdopendir(dirFd);
-        if (!dir) {
-            ::close(dirFd);
-            return 0;
-        }
+        DIR* dir = OpenFolder(dirPart);
+        if (!dir) return 0;
+        const int dirFd = ::dirfd(dir);
         std::vector<std::string> names;
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view n = e->d_name;

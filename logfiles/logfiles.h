@@ -1,5 +1,6 @@
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -45,6 +46,17 @@ int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode = 
 
 // Writes every byte to fd, going on after interruptions; 0, or the errno of the failure.
 int WriteAll(int fd, std::string_view bytes);
+// The same, telling how many bytes reached the file before err (0 or the errno) stopped it.
+size_t WriteCounted(int fd, std::string_view bytes, int& err);
+// Reads exactly size bytes at offset, going on after interruptions; 0, EIO where the file ends
+// first, or the errno of the failure.
+int ReadAllAt(int fd, char* data, size_t size, off_t offset);
+// Gives a file made private (mkstemp's 0600) the mode a plain creation would have had under
+// the process's umask; 0, or the errno of the failure.
+int SetCreationMode(int fd);
+// Opens a folder ("" for the working one) to list and to act on by its descriptor (dirfd), so
+// that every step stays in the folder as it was opened; null with errno set on failure.
+DIR* OpenFolder(const std::string& dir);
 
 // "Tarvane-" + yyyymmdd + ".TXT".
 std::string DailyLogFileName(const LocalTime& t);

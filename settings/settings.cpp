@@ -420,10 +420,7 @@ void SaveSettings() {
     std::string temp = std::string(kFileName) + ".new-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
-    int err = 0;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0) err = errno;
+    int err = SetCreationMode(fd);
     if (err == 0) err = WriteAll(fd, text);
     if (err == 0 && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && err == 0) err = errno;
@@ -465,14 +462,9 @@ void DeleteMatchingFiles(const std::string& mask) {
     const std::string dir = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
     const std::string pattern = slash == std::string::npos ? mask : mask.substr(slash + 1);
     // Looked at and deleted in the folder as it was opened, whatever its path leads to later.
-    const int dirFd =
-        ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
-    if (dirFd < 0) return;
-    DIR* d = ::fdopendir(dirFd);
-    if (!d) {
-        ::close(dirFd);
-        return;
-    }
+    DIR* d = OpenFolder(dir);
+    if (!d) return;
+    const int dirFd = ::dirfd(d);
     while (const dirent* e = ::readdir(d)) {
         if (!WildcardMatch(pattern, e->d_name)) continue;
         struct stat st {};

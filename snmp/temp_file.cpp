@@ -1,7 +1,6 @@
 #include "temp_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,15 +12,6 @@
 #include "velmar/errors.h"
 
 namespace tarvane {
-
-std::string ReplaceExtension(const std::string& name, const std::string& extension) {
-    const std::size_t dot = name.find_last_of('.');
-    const std::size_t separator = name.find_last_of("/\\:");
-    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) {
-        return name + extension;
-    }
-    return name.substr(0, dot) + extension;
-}
 
 std::string CreateTempFile(const std::string& extension, std::string_view bytes) {
     std::error_code ec;
@@ -36,21 +26,13 @@ std::string CreateTempFile(const std::string& extension, std::string_view bytes)
     const int fd = mkostemps(name.data(), static_cast<int>(extension.size()), O_CLOEXEC | O_NOCTTY);
     if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
     int err = WriteAll(fd, bytes);
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (err == 0 && ::fchmod(fd, 0666 & ~mask) != 0) err = errno;
+    if (err == 0) err = SetCreationMode(fd);
     if (::close(fd) != 0 && err == 0) err = errno;
     if (err != 0) {
         ::unlink(name.c_str());
         throw velmar::EInOutError::FromErrno(err);
     }
     return name;
-}
-
-void WriteTextFile(const std::string& path, std::string_view bytes) {
-    if (const int err = WriteNewFile(path, bytes, 0600); err != 0) {
-        throw velmar::EInOutError::FromErrno(err);
-    }
 }
 
 void OpenTextInTempFile(const std::string& text, const OpenAction& open) {

@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string_view>
+
+#include "logfiles/logfiles.h"
 
 namespace velmar {
 
@@ -91,15 +92,7 @@ class ElfReader {
         if (offset > size_ || count > size_ - offset || count > kMaxRegion) return false;
         out.assign(static_cast<size_t>(count), '\0');
         if (count == 0) return true;
-        size_t got = 0;
-        while (got < out.size()) {
-            const ssize_t n =
-                ::pread(fd_, out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            got += static_cast<size_t>(n);
-        }
-        return true;
+        return tarvane::ReadAllAt(fd_, out.data(), out.size(), static_cast<off_t>(offset)) == 0;
     }
 
     uint64_t H(size_t pos, size_t width) const { return Fields(header_, big_).Get(pos, width); }
