@@ -9,19 +9,11 @@ namespace tarvane {
 // The desktop's "open" action for a file; whatever it does is not looked at.
 using OpenAction = std::function<void(const std::string& path)>;
 
-// `name` with its extension replaced by `extension`: the old one starts at the last "." after
-// the last "/", "\\" and ":"; a name without one gets `extension` appended.
-std::string ReplaceExtension(const std::string& name, const std::string& extension);
-
 // Creates a new, uniquely named file ending in `extension` in the temporary directory, made by
 // this call alone (O_EXCL) and readable only by its owner until `bytes` are in it whole; then it
 // takes the usual mode. Returns its name. Raises EInOutError when no temporary directory or
 // unique name can be had or the write fails; nothing is then left behind.
 std::string CreateTempFile(const std::string& extension, std::string_view bytes);
-
-// Creates or replaces the regular file `path` with `bytes`; never writes through a symbolic
-// link. Raises EInOutError on failure.
-void WriteTextFile(const std::string& path, std::string_view bytes);
 
 // Writes `text` and CR LF into a new temporary ".txt" file, then hands its path to `open`.
 void OpenTextInTempFile(const std::string& text, const OpenAction& open);

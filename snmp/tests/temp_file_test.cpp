@@ -16,29 +16,6 @@ namespace {
 using testing::ReadFileBytes;
 using testing::ScratchDir;
 
-TEST(ReplaceExtension, ReplacesFromTheLastDotOfTheLastNameElseAppends) {
-    const struct {
-        const char* name;
-        const char* extension;
-        const char* result;
-    } cases[] = {
-        {"/tmp/Ab12Cd.tmp", ".txt", "/tmp/Ab12Cd.txt"},
-        {"/tmp/Ab12Cd", ".txt", "/tmp/Ab12Cd.txt"},
-        {"/tmp/a.b.c", ".txt", "/tmp/a.b.txt"},
-        {"/tmp/dir.d/name", ".txt", "/tmp/dir.d/name.txt"},
-        {"C:\\dir.d\\name", ".txt", "C:\\dir.d\\name.txt"},
-        {"a.b:name", ".txt", "a.b:name.txt"},
-        {"C:name.tmp", ".txt", "C:name.txt"},
-        {"name.", ".txt", "name.txt"},
-        {"/tmp/.hidden", ".txt", "/tmp/.txt"},
-        {"", ".txt", ".txt"},
-        {"name.tmp", "", "name"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ReplaceExtension(c.name, c.extension), c.result) << c.name;
-    }
-}
-
 TEST(CreateTempFile, MakesOneNewFileOfItsOwnWithTheWholeText) {
     ScratchDir dir;
     const std::string first = CreateTempFile(".txt", "one");
@@ -70,33 +47,6 @@ TEST(CreateTempFile, WithoutTemporaryDirectoryRaisesAFileErrorAndMakesNothing) {
                      velmar::EInOutError);
     }
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
-}
-
-TEST(WriteTextFile, ReplacesAnExistingFile) {
-    ScratchDir dir;
-    const std::string path = dir.Path() + "/a.txt";
-    std::ofstream(path) << "an older and longer text";
-    WriteTextFile(path, "new\r\n");
-    EXPECT_EQ(ReadFileBytes(path), "new\r\n");
-}
-
-TEST(WriteTextFile, RefusesToWriteThroughALinkOrIntoAFifo) {
-    ScratchDir dir;
-    const std::string target = dir.Path() + "/target";
-    std::ofstream(target) << "keep";
-    const std::string link = dir.Path() + "/link.txt";
-    std::filesystem::create_symlink(target, link);
-    const std::string fifo = dir.Path() + "/fifo.txt";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {link, fifo}) {
-        try {
-            WriteTextFile(path, "reply\r\n");
-            ADD_FAILURE() << path;
-        } catch (const velmar::EInOutError& e) {
-            EXPECT_STREQ(e.what(), "File access denied") << path;
-        }
-    }
-    EXPECT_EQ(ReadFileBytes(target), "keep");
 }
 
 TEST(OpenTextInTempFile, WritesTheTextAndCrLfThenOpensThatFile) {
