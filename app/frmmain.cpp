@@ -240,15 +240,9 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 // The outer size is the frame's where the window manager draws one, the window's otherwise. The
 // frame is the one told before the window was mapped, never the one Qt learns later: the layout
 // follows the window's own size alone.
-QSize TfrmMain::OuterSize() const {
-    const QMargins m = placement_->Frame();
-    return size() + QSize(m.left() + m.right(), m.top() + m.bottom());
-}
+QSize TfrmMain::OuterSize() const { return size() + placement_->FrameExtra(); }
 
-void TfrmMain::SetOuterSize(QSize outer) {
-    const QMargins m = placement_->Frame();
-    resize(outer - QSize(m.left() + m.right(), m.top() + m.bottom()));
-}
+void TfrmMain::SetOuterSize(QSize outer) { resize(outer - placement_->FrameExtra()); }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);

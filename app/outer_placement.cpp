@@ -102,10 +102,14 @@ OuterPlacement::OuterPlacement(QWidget* window, std::optional<QSize> outerSize)
 
 void OuterPlacement::Apply() {
     if (!frame_) frame_ = FrameBeforeMapping(window_->windowHandle());
-    const QMargins frame = *frame_;
-    const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+    const QSize extra = FrameExtra();
     const QSize inner = outerSize_ ? *outerSize_ - extra : window_->size();
-    window_->setGeometry(Centred(inner + extra).marginsRemoved(frame));
+    window_->setGeometry(Centred(inner + extra).marginsRemoved(*frame_));
+}
+
+QSize OuterPlacement::FrameExtra() const {
+    const QMargins m = frame_.value_or(QMargins());
+    return QSize(m.left() + m.right(), m.top() + m.bottom());
 }
 
 QRect OuterPlacement::Centred(QSize outer) const {

@@ -25,9 +25,10 @@ class OuterPlacement : public QObject {
     // frame; later ones place the window anew with the same frame.
     void Apply();
 
-    // The frame the window manager gives the window, as it told before mapping it; none where
-    // there is no window manager, and none before the first Apply.
-    QMargins Frame() const { return frame_.value_or(QMargins()); }
+    // What the frame the window manager gives the window adds to the window's own size, as it
+    // told before mapping it; none where there is no window manager, and none before the first
+    // Apply.
+    QSize FrameExtra() const;
 
   private:
     // The outer rectangle of that size in the middle of the screen.
