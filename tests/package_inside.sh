@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs inside the booted test system (package_test.sh): installs the package with apt and
 # checks the service as an admin meets it; says PASS last when every check held.
-set -uo pipefail
+source /test/e2e_lib.sh
+# A failed check is told and the checks go on.
+set +e
 failed=0
 check() {  # WHAT COMMAND...
     local what=$1
@@ -9,20 +11,14 @@ check() {  # WHAT COMMAND...
     if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; failed=1; fi
 }
 fails() { ! "$@"; }
-wait_for() {  # SECONDS COMMAND...
-    local tries=$(($1 * 10)) i
-    shift
-    for ((i = 0; i < tries; i++)); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
 folder=/var/lib/tarvane
-written() { grep -qs -- "$1" "$folder"/Tarvane-*.TXT; }
-# Datagrams count once the program has read its settings: sent until written.
-send_until_written() { wait_for 20 sh -c "logger -n 127.0.0.1 -P 514 -d -- '$1'; sleep 0.2
-    grep -qs -- '$1' $folder/Tarvane-*.TXT"; }
-port_514_held() { awk 'NR > 1 && $2 ~ /:0202$/ {f=1} END {exit !f}' /proc/net/udp; }
+# Datagrams count once the program has read its settings: sent with logger until written.
+logged_and_written() {
+    logger -n 127.0.0.1 -P 514 -d -- "$1"
+    grep -qs -- "$1" "$folder"/Tarvane-*.TXT
+}
+send_until_written() { wait_for 20 logged_and_written "$1"; }
 err_logged() { journalctl -q -b -u tarvane -p err -o cat | grep -q -- "$1"; }
-kept() { ls "$folder"/Tarvane-*.TXT "$folder/Tarvane.xml" >/dev/null; }
 main_pid() { systemctl show -P MainPID tarvane; }
 as_service() {  # COMMAND...: as tarvane, inside the service's own view of the files
     nsenter -t "$(main_pid)" -m -S "$(id -u tarvane)" -G "$(id -g tarvane)" -- "$@"
@@ -50,7 +46,7 @@ check "no planted code ran" [ ! -e "$folder/subverted" ]
 systemctl stop tarvane
 socat -u UDP4-RECV:514 /dev/null &
 holder=$!
-wait_for 10 port_514_held
+wait_for 10 port_514_bound
 check "a start fails while another process holds port 514" fails systemctl start tarvane 2>/dev/null
 check "the journal has the bind error at err" wait_for 10 err_logged "Could not bind socket"
 kill "$holder"
@@ -64,7 +60,7 @@ check "the journal has the broken settings file at err" \
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tarvane >/dev/null 2>&1
 check "remove stops the service" fails systemctl is-active --quiet tarvane
-check "remove keeps the daily files and settings" kept
+check "remove keeps the daily files and settings" settings_and_daily_file_kept "$folder"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq tarvane >/dev/null 2>&1
 check "purge deletes the folder" [ ! -e "$folder" ]
 

@@ -40,7 +40,7 @@ root=$work/root
 mkdir -p "$root" && tar -xf "$tarball" -C "$root"
 mkdir -p "$root/test" "$work/result"
 cp "$deb" "$root/test/tarvane.deb"
-cp "$(dirname "$0")/package_inside.sh" "$root/test/"
+cp "$(dirname "$0")/package_inside.sh" "$(dirname "$0")/e2e_lib.sh" "$root/test/"
 cat > "$root/etc/systemd/system/package-test.service" <<'UNIT'
 [Unit]
 Description=The package's checks, once the system is up
