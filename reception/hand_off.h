@@ -18,6 +18,9 @@ namespace tarvane {
 // ProcessPendingFor, and then runs ProcessPending or ProcessPendingFor, from its main loop and
 // from every nested loop alike.
 //
+// Ours, not the toolkit's blocking queued call: a worker blocked in that call deadlocks with a
+// window thread that waits for it to end at shutdown; here its request is discarded first.
+//
 // The hand-off must outlive every worker that delivers through it.
 class HandOff {
   public:
