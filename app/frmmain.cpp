@@ -18,15 +18,15 @@
 #include <QStatusBar>
 #include <QUrl>
 #include <algorithm>
-#include <chrono>
 
 #include "app/app_title.h"
 #include "app/outer_placement.h"
 #include "app/severity_command.h"
 #include "app/severity_dialog.h"
+#include "app/window_receiver.h"
 #include "logfiles/clock.h"
 #include "reception/hand_off.h"
-#include "reception/udp_listener.h"
+#include "reception/receiver.h"
 #include "settings/settings.h"
 #include "snmp/ups_query.h"
 #include "velmar/errors.h"
@@ -43,8 +43,6 @@ namespace {
 QString ToQ(const std::string& s) { return QString::fromLocal8Bit(s.data(), qsizetype(s.size())); }
 
 std::string ApplicationTitle() { return ApplicationTitleOf(velmar::ProgramFilePath()); }
-
-const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 const QSize kOuterSize(805, 499);
 
@@ -106,25 +104,6 @@ using ScreenCentredBox = ScreenCentred<QMessageBox>;
 
 }  // namespace
 
-// Takes the listener's pending hand-offs on the window thread whenever it processes events,
-// in the main loop and in every modal loop alike.
-class HandOffPump : public QObject {
-  public:
-    bool event(QEvent* e) override {
-        if (e->type() != kHandOffEvent) return QObject::event(e);
-        // Under a flood the next datagram comes within a millisecond; the slice keeps painting
-        // and input going meanwhile.
-        if (handOff)
-            handOff->ProcessPendingFor(
-                {std::chrono::microseconds(30), std::chrono::milliseconds(1)},
-                std::chrono::milliseconds(5));
-        return true;
-    }
-
-    // Set once the hand-off exists (its wake-up needs the pump first), cleared at shutdown.
-    HandOff* handOff = nullptr;
-};
-
 void ShowHandlerError(QWidget* parent, const std::string& message) {
     QMessageBox box(QMessageBox::Critical, ToQ(ApplicationTitle()), ToQ(HandlerErrorText(message)),
                     QMessageBox::Ok, parent);
@@ -150,7 +129,16 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     RichEdit = new RollingView(client);
     RichEdit->setAccessibleName("Messages");
     RichEdit->move(0, 0);
+    CreateStatusBar();
+    RichEdit->SetStatusSink([this](const QString& text) { panelLayout_->SetText(0, text); });
+    CreateMenu();
+    IdUDPClient = std::make_unique<UdpClient>();
 
+    placement_ = new OuterPlacement(this, kOuterSize);
+    resize(kOuterSize);
+}
+
+void TfrmMain::CreateStatusBar() {
     StatusBar = new QStatusBar(this);
     StatusBar->setFont(StatusBarFont());
     StatusBar->setFixedHeight(33);
@@ -166,8 +154,9 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     // The grip stays in the corner above the last panel.
     if (auto* grip = StatusBar->findChild<QSizeGrip*>()) grip->raise();
     setStatusBar(StatusBar);
-    RichEdit->SetStatusSink([this](const QString& text) { panelLayout_->SetText(0, text); });
+}
 
+void TfrmMain::CreateMenu() {
     MainMenu1 = menuBar();
     File1 = MainMenu1->addMenu("&File");
     mnuSetSEVERITYlevel = File1->addAction("Set SEVERITY level");
@@ -182,43 +171,13 @@ TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
     connect(SNMPGet1, &QAction::triggered, this, [this] { Guarded([this] { SNMPGet1Click(); }); });
     connect(Exit1, &QAction::triggered, this, [this] { Exit1Click(); });
     connect(About1, &QAction::triggered, this, [this] { Guarded([this] { About1Click(); }); });
-
-    IdUDPClient = std::make_unique<UdpClient>();
-
-    // Before the listener starts its receive thread, which takes this thread's core with it:
-    // the two take turns for every datagram.
-    KeepToCurrentCore();
-    pump_ = std::make_unique<HandOffPump>();
-    HandOffPump* pump = pump_.get();
-    handOff_ = std::make_unique<HandOff>(
-        [pump] { QCoreApplication::postEvent(pump, new QEvent(kHandOffEvent)); });
-    pump->handOff = handOff_.get();
-    intake_ = std::make_unique<Intake>(Settings.Severity, Settings.ExcludedClientIPs,
-                                       velmar::GlobalSettings.Log.DaysOfFilesRetained,
-                                       static_cast<IntakeView&>(*this));
-    IdSysLogServer = std::make_unique<UdpListener>(*handOff_);
-    IdSysLogServer->SetLoading(true);
-    IdSysLogServer->SetActive(true);
-    IdSysLogServer->BroadcastEnabled = true;
-    IdSysLogServer->DefaultPort = 514;
-    IdSysLogServer->OnUDPRead = [this](UdpListener&, std::string_view data,
-                                       SocketBinding& binding) {
-        IdSysLogServerUDPRead(data, binding);
-    };
-
-    placement_ = new OuterPlacement(this, kOuterSize);
-    resize(kOuterSize);
-    // All elements exist: the "loaded" notification opens the listener.
-    IdSysLogServer->Loaded();
 }
 
-TfrmMain::~TfrmMain() {
-    CloseListener();
-    pump_->handOff = nullptr;
-}
+TfrmMain::~TfrmMain() = default;
 
-void TfrmMain::CloseListener() {
-    if (IdSysLogServer) IdSysLogServer->Close();
+void TfrmMain::Receive(std::unique_ptr<WindowReceiver> receiver) {
+    receiver_ = std::move(receiver);
+    receiver_->Start();
 }
 
 void TfrmMain::FormCreate() {
@@ -228,7 +187,7 @@ void TfrmMain::FormCreate() {
         panelLayout_->SetText(0, ToQ(velmar::GetFileVersionText("") + " started at " +
                                      velmar::LongTimeText(SystemClockInstance().Now())));
         panelLayout_->SetText(1, ToQ("Severity: " + std::to_string(Settings.Severity)));
-        panelLayout_->SetText(2, ToQ("UDP Port: " + std::to_string(IdSysLogServer->DefaultPort)));
+        panelLayout_->SetText(2, ToQ("UDP Port: " + std::to_string(kSyslogPort)));
     });
 }
 
@@ -284,14 +243,6 @@ void TfrmMain::About1Click() {
     box.exec();
 }
 
-void TfrmMain::IdSysLogServerUDPRead(std::string_view data, SocketBinding& binding) {
-    intake_->IdSysLogServerUDPRead(data, binding.SenderIP);
-}
-
-void TfrmMain::FocusView() { RichEdit->FocusView(); }
-void TfrmMain::ShowLine(const std::string& displayLine) {
-    RichEdit->ShowLine(ViewTextFromBytes(displayLine));
-}
 void TfrmMain::AddLine(const std::string& text) { RichEdit->AddLine(ViewTextFromBytes(text)); }
 void TfrmMain::TrimToFit() { RichEdit->TrimToFit(); }
 
@@ -315,6 +266,9 @@ int RunApplication() {
     std::unique_ptr<TfrmMain> frmMain;
     try {
         frmMain = std::make_unique<TfrmMain>();
+        // The receive thread shares this thread's core: the two take turns for every datagram.
+        KeepToCurrentCore();
+        frmMain->Receive(std::make_unique<WindowReceiver>(*frmMain->RichEdit));
     } catch (const std::exception& e) {
         const std::string path = velmar::ProgramFilePath();
         const std::string module = path.substr(path.find_last_of('/') + 1);
@@ -338,9 +292,6 @@ int RunApplication() {
     // Without one (no NOTIFY_SOCKET) this does nothing.
     sd_notify(0, "READY=1");
     QApplication::exec();
-    // Nothing is shown or written once the loop has ended.
-    frmMain->CloseListener();
-    frmMain.reset();
     return 0;
 }
 

@@ -101,12 +101,12 @@ void BenchListener(int count, bool threaded, bool oneCore) {
     // The sender stays free, as a peer on the network would be.
     StartThreads(oneCore, [&] {
         loop.emplace();
-        listener.emplace(loop->handOff);
+        listener.emplace(loop->handOff,
+                         [&](UdpListener&, std::string_view, SocketBinding&) { ++delivered; });
         SocketBinding binding;
         binding.IP = "127.0.0.1";
         listener->Bindings = {binding};
         listener->ThreadedEvent = threaded;
-        listener->OnUDPRead = [&](UdpListener&, std::string_view, SocketBinding&) { ++delivered; };
         listener->Open();
     });
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 #include "velmar/errors.h"
 #include "velmar/socket_errors.h"
@@ -33,7 +34,8 @@ void DottedDecimal(const in_addr& address, std::string& out) {
 
 }  // namespace
 
-UdpListener::UdpListener(HandOff& handOff) : handOff_(handOff) {}
+UdpListener::UdpListener(HandOff& handOff, UDPReadEvent event)
+    : handOff_(handOff), event_(std::move(event)) {}
 
 UdpListener::~UdpListener() {
     Close();
@@ -183,7 +185,7 @@ bool UdpListener::ReceiveOne(SocketBinding& binding, char* buffer) noexcept {
         binding.SenderPort = ntohs(from.sin_port);
         const std::string_view data(buffer, static_cast<size_t>(n));
         auto call = [&] {
-            if (OnUDPRead) OnUDPRead(*this, data, binding);
+            if (event_) event_(*this, data, binding);
         };
         if (ThreadedEvent) {
             call();

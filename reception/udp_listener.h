@@ -32,15 +32,15 @@ class UdpListener;
 using UDPReadEvent =
     std::function<void(UdpListener& sender, std::string_view data, SocketBinding& binding)>;
 
-// Receives UDP datagrams on a thread of its own and runs OnUDPRead for each one, on the window
+// Receives UDP datagrams on a thread of its own and runs its event for each one, on the window
 // thread through the hand-off unless ThreadedEvent is set. The receive thread reads the next
 // datagram only after the event for the previous one has returned.
 //
-// Open, Close and the properties belong to the window thread; Bindings, OnUDPRead, BufferSize
-// and ThreadedEvent must not change while the listener is open.
+// Open, Close and the properties belong to the window thread; Bindings, BufferSize and
+// ThreadedEvent must not change while the listener is open.
 class UdpListener {
   public:
-    explicit UdpListener(HandOff& handOff);
+    UdpListener(HandOff& handOff, UDPReadEvent event);
     // Closes, then closes every socket a binding still holds (from a failed Open).
     ~UdpListener();
     UdpListener(const UdpListener&) = delete;
@@ -58,7 +58,6 @@ class UdpListener {
     // An empty list gets one binding on every local address at DefaultPort when opening.
     std::vector<SocketBinding> Bindings;
     int32_t DefaultPort = 0;
-    UDPReadEvent OnUDPRead;
     // The largest datagram delivered; a longer one is dropped whole.
     int32_t BufferSize = 8192;
     bool ThreadedEvent = false;
@@ -76,6 +75,7 @@ class UdpListener {
     static void CloseSocket(SocketBinding& binding) noexcept;
 
     HandOff& handOff_;
+    const UDPReadEvent event_;
     HandOff::Sender sender_;
     bool loading_ = false;
     bool recordedActive_ = false;

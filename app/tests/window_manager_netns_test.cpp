@@ -28,6 +28,8 @@
 #include <vector>
 
 #include "app/frmmain.h"
+#include "app/tests/wait_for.h"
+#include "app/window_receiver.h"
 #include "logfiles/tests/temp_dir.h"
 #include "settings/settings.h"
 #include "tests/e2e_support.h"
@@ -39,19 +41,9 @@ namespace {
 using e2e::VirtualDisplay;
 using testing::ReadFile;
 using testing::TempDir;
+using testing::WaitFor;
 
 VirtualDisplay* display = nullptr;
-
-// Processes events until the condition holds or the limit passes.
-bool WaitFor(const std::function<bool()>& condition, int limitMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 std::string Id(const QWidget* w) { return std::to_string(w->winId()); }
 
@@ -98,12 +90,9 @@ class WindowManagerTest : public ::testing::Test {
         form->ChangeDir = [this] { return dir.path().string() + "/"; };
         // Every layout of the view, the first one included.
         form->RichEdit->installEventFilter(new ResizeRecorder(form->RichEdit, &layouts));
+        form->Receive(std::make_unique<WindowReceiver>(*form->RichEdit));
         form->FormCreate();
         form->show();
-    }
-    void TearDown() override {
-        if (form) form->CloseListener();
-        form.reset();
     }
     struct ResizeRecorder : QObject {
         ResizeRecorder(QObject* parent, std::vector<QSize>* sizes)
@@ -118,8 +107,8 @@ class WindowManagerTest : public ::testing::Test {
         return WaitFor([&] { return display->OuterGeometry(Id(w)) == geometry; });
     }
     TempDir dir;
-    std::unique_ptr<TfrmMain> form;
     std::vector<QSize> layouts;
+    std::unique_ptr<TfrmMain> form;
 };
 
 TEST_F(WindowManagerTest, OuterSizeCentringLayoutPanelsAndAboutBox) {

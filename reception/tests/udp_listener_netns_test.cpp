@@ -59,11 +59,6 @@ class ListenerOn514 : public ::testing::Test {
     void SetUp() override {
         listener.BroadcastEnabled = true;
         listener.DefaultPort = 514;
-        listener.OnUDPRead = [this](UdpListener&, std::string_view data, SocketBinding& b) {
-            std::lock_guard lock(mutex);
-            received.push_back(std::string(data) + " from " + b.SenderIP);
-            cv.notify_all();
-        };
         loop.Invoke([&] { listener.Open(); });
     }
     void TearDown() override {
@@ -77,7 +72,12 @@ class ListenerOn514 : public ::testing::Test {
     }
 
     testing::WindowLoop loop;
-    UdpListener listener{loop.handOff};
+    UdpListener listener{loop.handOff,
+                         [this](UdpListener&, std::string_view data, SocketBinding& b) {
+                             std::lock_guard lock(mutex);
+                             received.push_back(std::string(data) + " from " + b.SenderIP);
+                             cv.notify_all();
+                         }};
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<std::string> received;
@@ -101,7 +101,7 @@ TEST_F(ListenerOn514, ReceivesOnEveryAddressAndTheBroadcastAddress) {
 }
 
 TEST_F(ListenerOn514, TakenPortRaisesTheBindMessage) {
-    UdpListener second(loop.handOff);
+    UdpListener second(loop.handOff, {});
     second.DefaultPort = 514;
     try {
         second.Open();
@@ -120,7 +120,7 @@ TEST_F(ListenerOn514, TakenPortRaisesTheBindMessage) {
     data[CAP_NET_BIND_SERVICE / 32].effective &= ~(1u << (CAP_NET_BIND_SERVICE % 32));
     if (::syscall(SYS_capset, &header, data) != 0) std::_Exit(2);
     HandOff handOff([] {});
-    UdpListener listener(handOff);
+    UdpListener listener(handOff, {});
     listener.DefaultPort = 514;
     try {
         listener.Open();

@@ -87,20 +87,17 @@ struct Received {
 
 class UdpListenerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        listener.Bindings = {Loopback()};
-        listener.OnUDPRead = [this](UdpListener& sender, std::string_view data,
-                                    SocketBinding& binding) {
-            EXPECT_EQ(&sender, &listener);
-            if (before) before(data);
-            {
-                std::lock_guard lock(mutex);
-                received.push_back({std::string(data), binding.SenderIP, binding.SenderPort,
-                                    binding.Port, std::this_thread::get_id()});
-            }
-            cv.notify_all();
-            if (after) after(data);
-        };
+    void SetUp() override { listener.Bindings = {Loopback()}; }
+    void Record(UdpListener& sender, std::string_view data, SocketBinding& binding) {
+        EXPECT_EQ(&sender, &listener);
+        if (before) before(data);
+        {
+            std::lock_guard lock(mutex);
+            received.push_back({std::string(data), binding.SenderIP, binding.SenderPort,
+                                binding.Port, std::this_thread::get_id()});
+        }
+        cv.notify_all();
+        if (after) after(data);
     }
     void TearDown() override {
         loop.Invoke([&] { listener.Close(); });
@@ -125,7 +122,10 @@ class UdpListenerTest : public ::testing::Test {
     }
 
     testing::WindowLoop loop;
-    UdpListener listener{loop.handOff};
+    UdpListener listener{
+        loop.handOff, [this](UdpListener& sender, std::string_view data, SocketBinding& binding) {
+            Record(sender, data, binding);
+        }};
     Peer peer;
     int port = 0;
     // Run inside the event, before and after it records the datagram.
@@ -283,7 +283,7 @@ TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        UdpListener failing(loop.handOff);
+        UdpListener failing(loop.handOff, {});
         failing.Bindings = {c.binding};
         try {
             failing.Open();
@@ -303,7 +303,7 @@ TEST_F(UdpListenerTest, ActiveWaitsForLoadedWhileLoading) {
     EXPECT_TRUE(listener.Active());
     EXPECT_TRUE(listener.Bindings[0].HandleAllocated);
 
-    UdpListener other(loop.handOff);
+    UdpListener other(loop.handOff, {});
     other.Bindings = {Loopback()};
     other.SetLoading(true);
     other.SetActive(true);

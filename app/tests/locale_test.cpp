@@ -45,7 +45,7 @@ int RunInLocale(const std::string& name, const std::string& folder) {
         ::setenv("LC_ALL", name.c_str(), 1);
         ::setenv("LOCPATH", folder.c_str(), 1);
         ::setenv(kUnderTest, name.c_str(), 1);
-        const char* argv[] = {"locale_netns_test", "--gtest_filter=InLocale.*", nullptr};
+        const char* argv[] = {"locale_test", "--gtest_filter=InLocale.*", nullptr};
         ::execv("/proc/self/exe", const_cast<char* const*>(argv));
         std::_Exit(127);
     }

@@ -1,0 +1,91 @@
+// The window in-process: its elements, layout, panels and loop.
+#include "app/frmmain.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/tests/wait_for.h"
+#include "logfiles/tests/temp_dir.h"
+#include "settings/settings.h"
+#include "velmar/records.h"
+#include "view/rolling_view.h"
+
+namespace tarvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+using testing::WaitFor;
+
+class FrmMainTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Settings = {};
+        Settings.Severity = 7;
+        velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
+    }
+    TempDir dir;
+};
+
+TEST_F(FrmMainTest, ElementsAndTheirProperties) {
+    TfrmMain form;
+    EXPECT_EQ(form.windowTitle(), "Ombrel - Tarvane");
+    // Drawn from the built-in SVG, which needs Qt's SVG plugin at run time.
+    EXPECT_FALSE(form.windowIcon().pixmap(48, 48).isNull());
+    EXPECT_EQ(form.StatusBar->height(), 33);
+    EXPECT_TRUE(form.StatusBar->isSizeGripEnabled());
+    EXPECT_EQ(form.Panels[0]->width(), 220);
+    EXPECT_EQ(form.Panels[1]->width(), 80);
+    EXPECT_EQ(form.File1->title(), "&File");
+    EXPECT_EQ(form.Help1->title(), "Help");
+    EXPECT_EQ(form.mnuSetSEVERITYlevel->text(), "Set SEVERITY level");
+    EXPECT_EQ(form.SNMPGet1->text(), "SNMP Get (UPS TEMP)");
+    EXPECT_EQ(form.SNMPGet1->shortcut(), QKeySequence("Ctrl+G"));
+    EXPECT_TRUE(form.N1->isSeparator());
+    EXPECT_EQ(form.Exit1->text(), "E&xit");
+    EXPECT_EQ(form.About1->text(), "About");
+    EXPECT_EQ(form.RichEdit->palette().color(QPalette::Base), QColor(0, 0, 255));
+    EXPECT_EQ(form.RichEdit->palette().color(QPalette::Text), QColor(Qt::white));
+    EXPECT_TRUE(form.RichEdit->font().bold());
+    EXPECT_FALSE(form.RichEdit->isReadOnly());
+}
+
+TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
+    TfrmMain form;
+    form.show();
+    ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
+    EXPECT_EQ(form.OuterSize(), QSize(805, 499));
+    EXPECT_EQ(form.RichEdit->geometry(), QRect(0, 0, 785, 399));
+    form.SetOuterSize(QSize(900, 600));
+    ASSERT_TRUE(WaitFor([&] { return form.RichEdit->width() == 880; }));
+    EXPECT_EQ(form.RichEdit->geometry(), QRect(0, 0, 880, 500));
+    EXPECT_TRUE(form.Panels[0]->text().startsWith("RichEdit.Lines.Count=0 Max Lines="));
+}
+
+TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
+    TfrmMain form;
+    form.ChangeDir = [&] { return dir.path().string() + "/"; };
+    form.FormCreate();
+    EXPECT_EQ(fs::file_size("Tarvane.xml"), 171u);
+    EXPECT_TRUE(form.Panels[0]->text().contains(" started at "));
+    EXPECT_EQ(form.Panels[1]->text(), "Severity: 7");
+    EXPECT_EQ(form.Panels[2]->text(), "UDP Port: 514");
+}
+
+TEST_F(FrmMainTest, CloseButtonEndsTheLoopLikeExit) {
+    auto form = std::make_unique<TfrmMain>();
+    form->show();
+    QTimer::singleShot(100, form.get(), [&] { form->close(); });
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QApplication::exec(), 0);
+}
+
+}  // namespace
+}  // namespace tarvane

@@ -1,0 +1,90 @@
+// The window with its receiver on port 514 (inside a private namespace).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/frmmain.h"
+#include "app/tests/wait_for.h"
+#include "app/window_receiver.h"
+#include "logfiles/logfiles.h"
+#include "logfiles/tests/temp_dir.h"
+#include "settings/settings.h"
+#include "velmar/records.h"
+#include "view/rolling_view.h"
+
+namespace tarvane {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WaitFor;
+
+void SendTo514(const std::string& text) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(514);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::close(fd);
+}
+
+std::string TodaysFile() { return DailyLogFileName(SystemClockInstance().Now()); }
+
+class WindowReceiverTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        Settings = {};
+        Settings.Severity = 7;
+        velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
+        form.Receive(std::make_unique<WindowReceiver>(*form.RichEdit));
+    }
+    TempDir dir;
+    TfrmMain form;
+};
+
+TEST_F(WindowReceiverTest, DatagramsWaitForTheWindowToBeShown) {
+    SendTo514("<13>before show");
+    // Handed off now, while the window is hidden: the view cannot take the focus.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_FALSE(fs::exists(TodaysFile()));
+    form.show();
+    SendTo514("<13>after show");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(TodaysFile()); }));
+    const std::string file = ReadFile(TodaysFile());
+    EXPECT_EQ(file.find("before show"), std::string::npos);
+    EXPECT_NE(file.find(":[5] 127.0.0.1 <13>after show\r\n"), std::string::npos) << file;
+    // The view may hold the line back until its next paint.
+    EXPECT_TRUE(WaitFor([&] { return form.RichEdit->toPlainText().contains("<13>after show"); }));
+    EXPECT_TRUE(form.Panels[0]->text().startsWith("RichEdit.Lines.Count: 1 Max Lines: 31"));
+}
+
+TEST_F(WindowReceiverTest, DatagramsAreHandledInsideAModalBox) {
+    form.show();
+    bool seenWhileOpen = false;
+    QTimer::singleShot(0, [&] {
+        QMessageBox box(QMessageBox::Information, "t", "modal", QMessageBox::Ok, &form);
+        QTimer::singleShot(0, [&] {
+            SendTo514("inside the box");
+            seenWhileOpen = WaitFor([&] { return fs::exists(TodaysFile()); });
+            box.accept();
+        });
+        box.exec();
+    });
+    ASSERT_TRUE(WaitFor([&] { return seenWhileOpen; }));
+}
+
+}  // namespace
+}  // namespace tarvane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <string>
+
+#include "reception/receiver.h"
+
+class QEvent;
+
+namespace tarvane {
+
+class RollingView;
+
+// The window thread's half of the datagram road: the receiver's lines go to the view, and its
+// hand-offs run on the window thread whenever that thread processes events, in the main loop
+// and in every modal loop alike.
+class WindowReceiver final : public QObject, private ReceiverWindow {
+  public:
+    explicit WindowReceiver(RollingView& view);
+
+    // Opens the syslog port; raises when it cannot.
+    void Start() { receiver_.Start(); }
+
+  protected:
+    bool event(QEvent* e) override;
+
+  private:
+    void FocusView() override;
+    void ShowLine(const std::string& displayLine) override;
+    void WakeWindowThread() override;
+
+    RollingView& view_;
+    // Gone before the QObject drops the wake-ups still posted, and the receive thread with it.
+    Receiver receiver_{*this};
+};
+
+}  // namespace tarvane

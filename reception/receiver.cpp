@@ -1,0 +1,32 @@
+#include "receiver.h"
+
+#include <chrono>
+
+#include "settings/settings.h"
+#include "velmar/records.h"
+
+namespace tarvane {
+
+Receiver::Receiver(ReceiverWindow& window)
+    : handOff_([&window] { window.WakeWindowThread(); }),
+      intake_(Settings.Severity, Settings.ExcludedClientIPs,
+              velmar::GlobalSettings.Log.DaysOfFilesRetained, window),
+      IdSysLogServer(handOff_, [this](UdpListener&, std::string_view data, SocketBinding& binding) {
+          intake_.IdSysLogServerUDPRead(data, binding.SenderIP);
+      }) {
+    IdSysLogServer.BroadcastEnabled = true;
+    IdSysLogServer.DefaultPort = kSyslogPort;
+}
+
+void Receiver::Start() { IdSysLogServer.SetActive(true); }
+
+void Receiver::Stop() noexcept { IdSysLogServer.Close(); }
+
+void Receiver::ProcessPending() {
+    // Under a flood the next datagram comes within a millisecond; the slice keeps painting and
+    // input going meanwhile.
+    handOff_.ProcessPendingFor({std::chrono::microseconds(30), std::chrono::milliseconds(1)},
+                               std::chrono::milliseconds(5));
+}
+
+}  // namespace tarvane
