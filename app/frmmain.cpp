@@ -31,7 +31,6 @@
 #include "snmp/ups_query.h"
 #include "velmar/errors.h"
 #include "velmar/exception_report.h"
-#include "velmar/records.h"
 #include "velmar/system.h"
 #include "velmar/version.h"
 #include "view/rolling_view.h"

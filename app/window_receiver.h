@@ -30,7 +30,8 @@ class WindowReceiver final : public QObject, private ReceiverWindow {
     void WakeWindowThread() override;
 
     RollingView& view_;
-    // Gone before the QObject drops the wake-ups still posted, and the receive thread with it.
+    // Destroyed before the QObject part: the receive thread, which posts to it, has ended by the
+    // time the wake-ups still posted are dropped.
     Receiver receiver_{*this};
 };
 

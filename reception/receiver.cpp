@@ -18,7 +18,7 @@ Receiver::Receiver(ReceiverWindow& window)
     IdSysLogServer.DefaultPort = kSyslogPort;
 }
 
-void Receiver::Start() { IdSysLogServer.SetActive(true); }
+void Receiver::Start() { IdSysLogServer.Open(); }
 
 void Receiver::Stop() noexcept { IdSysLogServer.Close(); }
 

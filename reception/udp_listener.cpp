@@ -42,24 +42,6 @@ UdpListener::~UdpListener() {
     for (SocketBinding& binding : Bindings) CloseSocket(binding);
 }
 
-void UdpListener::Loaded() {
-    loading_ = false;
-    SetActive(recordedActive_);
-}
-
-void UdpListener::SetActive(bool active) {
-    if (loading_) {
-        recordedActive_ = active;
-        return;
-    }
-    if (active == open_) return;
-    if (active) {
-        Open();
-    } else {
-        Close();
-    }
-}
-
 void UdpListener::Open() {
     if (open_) return;
     if (Bindings.empty()) {

@@ -46,13 +46,7 @@ class UdpListener {
     UdpListener(const UdpListener&) = delete;
     UdpListener& operator=(const UdpListener&) = delete;
 
-    // While loading, setting Active only records the value; Loaded applies it.
-    bool Loading() const { return loading_; }
-    void SetLoading(bool loading) { loading_ = loading; }
-    void Loaded();
-
-    bool Active() const { return loading_ ? recordedActive_ : open_; }
-    void SetActive(bool active);
+    bool Active() const { return open_; }
 
     bool BroadcastEnabled = false;
     // An empty list gets one binding on every local address at DefaultPort when opening.
@@ -77,8 +71,6 @@ class UdpListener {
     HandOff& handOff_;
     const UDPReadEvent event_;
     HandOff::Sender sender_;
-    bool loading_ = false;
-    bool recordedActive_ = false;
     bool open_ = false;
     std::atomic<bool> stop_{false};
     // Wakes the receive thread out of its wait when closing.

@@ -295,24 +295,6 @@ TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
     }
 }
 
-TEST_F(UdpListenerTest, ActiveWaitsForLoadedWhileLoading) {
-    listener.SetLoading(true);
-    listener.SetActive(true);
-    EXPECT_FALSE(listener.Bindings[0].HandleAllocated);
-    loop.Invoke([&] { listener.Loaded(); });
-    EXPECT_TRUE(listener.Active());
-    EXPECT_TRUE(listener.Bindings[0].HandleAllocated);
-
-    UdpListener other(loop.handOff, {});
-    other.Bindings = {Loopback()};
-    other.SetLoading(true);
-    other.SetActive(true);
-    other.SetActive(false);
-    other.Loaded();
-    EXPECT_FALSE(other.Active());
-    EXPECT_FALSE(other.Bindings[0].HandleAllocated);
-}
-
 TEST_F(UdpListenerTest, CloseEndsPromptlyWithAndWithoutTraffic) {
     for (bool traffic : {false, true}) {
         SCOPED_TRACE(traffic);
