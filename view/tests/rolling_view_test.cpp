@@ -389,7 +389,7 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
     int long_ = 0, scrolledBack = 0;
     bool userScrolled = false;
     auto expectSame = [&](int step, const char* what) {
-        view_->ApplyPending();
+        view_->ApplyHeldLinesForTest();
         const QScrollBar* bar = rules.edit->verticalScrollBar();
         long_ += bar->maximum() > 0;
         scrolledBack += userScrolled && bar->maximum() > 0;
@@ -425,7 +425,7 @@ TEST_F(RollingViewTest, EndsEveryStepAsTheRulesStepByStep) {
             expectSame(step, "lines shown");
         } else if (what < 12) {
             const QString text = line();
-            view_->ApplyPending();
+            view_->ApplyHeldLinesForTest();
             const int top = view_->verticalScrollBar()->value();
             view_->AddLine(text);
             EXPECT_EQ(view_->verticalScrollBar()->value(), top) << "adding a line scrolled";
@@ -503,7 +503,7 @@ TEST_F(RollingViewTest, HeldLinesAreHeldAgainRightAfterTheirRelease) {
     QThread::msleep(60);
     QApplication::processEvents();
     EXPECT_EQ(atRelease, QStringLiteral("first\n|first\n"));
-    view_->ApplyPending();
+    view_->ApplyHeldLinesForTest();
     EXPECT_EQ(Text(), QStringLiteral("first\nsecond\n"));
 }
 
