@@ -47,13 +47,13 @@ double Measure(tarvane::RollingView& view, int lines, int perPaint, int size, bo
     const std::clock_t cpu = std::clock();
     for (int i = 0; i < lines; ++i) {
         view.ShowLine(text[i]);
-        if (perPaint == 0) view.ApplyPending();
+        if (perPaint == 0) view.ApplyHeldLinesForTest();
         if (perPaint > 0 && i % perPaint == perPaint - 1) {
-            view.ApplyPending();
+            view.ApplyHeldLinesForTest();
             view.viewport()->repaint();
         }
     }
-    view.ApplyPending();
+    view.ApplyHeldLinesForTest();
     return double(std::clock() - cpu) * 1e6 / CLOCKS_PER_SEC / lines;
 }
 

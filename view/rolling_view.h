@@ -1,28 +1,19 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QString>
-#include <QStringList>
-#include <QTextCursor>
 #include <QTimer>
 #include <functional>
 #include <string_view>
 
+#include "view/message_text.h"
+#include "view/paint_hold.h"
+#include "view/row_budget.h"
+
 namespace tarvane {
 
-// Bytes as the view shows them: valid UTF-8 as UTF-8 (a BOM stays as the invisible U+FEFF),
-// anything else byte for byte as Latin-1.
-QString ViewTextFromBytes(std::string_view bytes);
-
-// Colours, font, wrapping and editing as the message view has them.
-void StyleAsMessageView(QPlainTextEdit& view);
-
-// The message view: keeps the newest display rows that fit its height. Rows are the toolkit's
-// own layout of the text at the view's current width.
-//
-// Line breaks: CR LF, a lone CR and a lone LF inside a line each start a new row, as they do in
-// the toolkit's text model; the datagram road escapes them before they get here.
+// The message view: keeps the newest display rows that fit its height (see RowBudget). Rows are
+// the toolkit's own layout of the text at the view's current width.
 class RollingView : public QPlainTextEdit {
     Q_OBJECT
 
@@ -34,7 +25,6 @@ class RollingView : public QPlainTextEdit {
     void SetStatusSink(StatusSink sink) { statusSink_ = std::move(sink); }
 
     // At the width of the view's last layout: Qt lays out a hidden view when it is shown.
-    // Lines waiting for the end of a paint hold are added first.
     int RowCount();
     int Capacity() const;
     // The font size in whole points, as the capacity rule reckons it.
@@ -49,29 +39,23 @@ class RollingView : public QPlainTextEdit {
     void DeleteFirstRow();
     void TrimToFit();
 
+    // While painting is held (see PaintHold), shown lines wait and reach the text together when
+    // the hold ends, or as soon as anything else needs the text. The outcome is the same text,
+    // caret, scroll position and status text as line by line.
     void ShowLine(const QString& text);
     void ShowLine(std::string_view bytes) { ShowLine(ViewTextFromBytes(bytes)); }
     void ShowLine(const char* bytes) { ShowLine(std::string_view(bytes)); }
 
     void ShowResizeStatus();
 
-    // While painting is held, shown lines wait and reach the text together when the hold ends,
-    // or as soon as anything else needs the text: each one's own layout and trimming would be
-    // wasted on rows that are gone before they are painted. The outcome is the same text,
-    // caret, scroll position and status text as line by line.
-    // True when the held lines replaced all the text that stood before them.
-    bool ApplyPending();
+    // For tests and the benchmark, which look at the text without going through the view:
+    // the lines held for the paint go in now. The program itself never needs this.
+    void ApplyHeldLinesForTest() { ApplyHeld(); }
 
     // Focus inside the window only: the window is never raised or activated, and the focus is
     // left in the menu bar's keyboard mode or an open menu. Raises
     // velmar::EInvalidOperation while the window is hidden or disabled.
     void FocusView();
-
-    // Lines arriving faster than this are painted together, once per interval.
-    static constexpr int kPaintIntervalMs = 25;
-    // Lines that replace the whole view within an interval are faster than anybody reads: the
-    // interval doubles while they do, up to this.
-    static constexpr int kLongestHoldMs = 200;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -83,37 +67,23 @@ class RollingView : public QPlainTextEdit {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    class RowLayout;
-
+    // The one way held lines reach the text. True when they replaced all the text that stood
+    // before them.
+    bool ApplyHeld();
     void HoldPaint();
-    int CountRows() const;
-    // The rows that may stay: one row's height is always kept spare.
+    void ReleasePaint();
     int RowsKept() const;
-    void Defer(const QString& text);
+    // The steps of ShowLine after the insertion; `removed` when rows went before them.
     void FinishShow(bool removed);
-
-    // The steps without the caret, which the public operations place.
-    bool InsertLine(const QString& text);
-    bool RemoveFirstRow();
-    // Removes the text before the position.
-    bool RemoveBefore(int position);
-    int TrimRows(bool& removed);
-    int End() const;
     void PutCaret(int position);
     void ReportStatus(const QString& text) const;
 
     StatusSink statusSink_;
-    RowLayout* layout_ = nullptr;
-    // Kept across calls so that an insertion does not register a fresh cursor with the document.
-    QTextCursor end_;
-    QElapsedTimer sincePaint_;
+    RowBudget budget_;
+    PaintHold hold_;
     QTimer releasePaint_;
-    QStringList pending_;
-    // More lines waited than rows can stay: the text before the waiting lines goes whole.
-    bool pendingReplaces_ = false;
     // While held lines go in during a resize: the height they were shown at.
     int heightShown_ = -1;
-    int holdMs_ = kPaintIntervalMs;
 };
 
 }  // namespace tarvane

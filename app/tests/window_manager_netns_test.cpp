@@ -193,7 +193,7 @@ TEST_F(WindowManagerTest, StatusPanelsShowTheirWholeTexts) {
     // Lines held for the paint go in before the text is read, with no event between that
     // could relay out the window.
     for (int i = 1; i <= 30; ++i) form->RichEdit->ShowLine(QStringLiteral("line %1").arg(i));
-    form->RichEdit->ApplyPending();
+    form->RichEdit->ApplyHeldLinesForTest();
     ASSERT_EQ(form->Panels[0]->text().toStdString(), "RichEdit.Lines.Count: 30 Max Lines: 31");
     ExpectPanelsWhole(*form, "30 rows");
     // The start text is shorter: back to the widths given.
@@ -202,7 +202,7 @@ TEST_F(WindowManagerTest, StatusPanelsShowTheirWholeTexts) {
     ExpectPanelsWhole(*form, "the start text");
     EXPECT_EQ(form->Panels[0]->width(), 220);
     form->RichEdit->ShowLine("line 31");
-    form->RichEdit->ApplyPending();
+    form->RichEdit->ApplyHeldLinesForTest();
 
     // Made as narrow and low as the window manager lets it: the window keeps the room for both
     // numbers and the severity.
@@ -258,7 +258,7 @@ TEST_F(WindowManagerTest, RightToLeftMessagesKeepTheLineLeftToRight) {
     for (const Case& c : cases) {
         const QString prefix = QStringLiteral("12:00:00.000:127.0.0.1 ");
         view.ShowLine(prefix + QString::fromUtf8(c.message));
-        view.ApplyPending();
+        view.ApplyHeldLinesForTest();
         const QTextBlock block = view.document()->lastBlock().previous();
         ASSERT_TRUE(block.text().startsWith(prefix));
         auto x = [&](int offset) {
@@ -285,7 +285,7 @@ TEST_F(WindowManagerTest, CopyAndCutCarryTheViewsCharacters) {
                           "b \xE2\x80\xA8"
                           "c"));
     view.ShowLine("second\xC2\xA0line");
-    view.ApplyPending();
+    view.ApplyHeldLinesForTest();
     view.setFocus();
     const std::string shown =
         "a\xC2\xA0"
@@ -318,7 +318,7 @@ TEST_F(WindowManagerTest, DatagramsLeaveTheKeyboardInTheMenus) {
         const QString text = QStringLiteral("datagram %1").arg(++sent);
         e2e::SendDatagram("127.0.0.1", text.toStdString());
         return WaitFor([&] {
-            view.ApplyPending();
+            view.ApplyHeldLinesForTest();
             return view.toPlainText().contains(text);
         });
     };
