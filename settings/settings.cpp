@@ -14,11 +14,11 @@
 #include <mutex>
 #include <string_view>
 
-#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
 #include "velmar/event_log.h"
 #include "velmar/exception_report.h"
 #include "velmar/int_syntax.h"
+#include "velmar/posix_file.h"
 #include "velmar/records.h"
 #include "velmar/system.h"
 #include "velmar/xml_text.h"
@@ -462,17 +462,16 @@ void DeleteMatchingFiles(const std::string& mask) {
     const std::string dir = slash == std::string::npos ? "" : mask.substr(0, slash + 1);
     const std::string pattern = slash == std::string::npos ? mask : mask.substr(slash + 1);
     // Looked at and deleted in the folder as it was opened, whatever its path leads to later.
-    DIR* d = OpenFolder(dir);
-    if (!d) return;
-    const int dirFd = ::dirfd(d);
-    while (const dirent* e = ::readdir(d)) {
+    Folder d;
+    if (OpenFolder(dir, d) != 0) return;
+    const int dirFd = ::dirfd(d.get());
+    while (const dirent* e = ::readdir(d.get())) {
         if (!WildcardMatch(pattern, e->d_name)) continue;
         struct stat st {};
         if (::fstatat(dirFd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
             ::unlinkat(dirFd, e->d_name, 0);
         }
     }
-    ::closedir(d);
 }
 
 }  // namespace tarvane

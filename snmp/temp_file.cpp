@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
+#include "velmar/posix_file.h"
 
 namespace tarvane {
 

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <thread>
 
-#include "logfiles/logfiles.h"
 #include "velmar/syslog.h"
 #include "velmar/system.h"
+#include "velmar/text_log.h"
 
 namespace velmar {
 

@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
+#include "velmar/posix_file.h"
 #include "velmar/system.h"
+#include "velmar/text_log.h"
 #include "velmar/xml_text.h"
 
 namespace velmar {

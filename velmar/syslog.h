@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "logfiles/clock.h"
+#include "velmar/clock.h"
 
 namespace velmar {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "logfiles/clock.h"
+#include "velmar/clock.h"
 
 namespace velmar {
 

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "logfiles/logfiles.h"
+#include "velmar/posix_file.h"
 
 namespace velmar {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "logfiles/clock.h"
+#include "velmar/clock.h"
 
 namespace tarvane::testing {
 
