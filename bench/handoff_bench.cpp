@@ -104,7 +104,7 @@ void BenchListener(int count, bool threaded, bool oneCore) {
         listener.emplace(loop->handOff);
         SocketBinding binding;
         binding.IP = "127.0.0.1";
-        listener->Bindings = {binding};
+        listener->Bindings.push_back(std::move(binding));
         listener->ThreadedEvent = threaded;
         listener->OnUDPRead = [&](UdpListener&, std::string_view, SocketBinding&) { ++delivered; };
         listener->Open();

@@ -405,6 +405,7 @@ bool GetSettings() {
         try {
             Report(e, progress);
         } catch (...) {
+            // Promised never to throw: the load's failure is told by the false already.
         }
     }
     --velmar::GlobalSettings.CoInitializeCount;
@@ -418,14 +419,10 @@ void SaveSettings() {
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
-    int err = SetCreationMode(fd);
-    if (err == 0) err = WriteAll(fd, text);
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), kFileName) != 0) err = errno;
-    if (err != 0) {
+    if (const int err = WriteTempFile(temp, 0, text, true))
+        throw velmar::EInOutError::FromErrno(err);
+    if (::rename(temp.c_str(), kFileName) != 0) {
+        const int err = errno;
         ::unlink(temp.c_str());
         throw velmar::EInOutError::FromErrno(err);
     }

@@ -138,4 +138,15 @@ int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode) {
     return err;
 }
 
+int WriteTempFile(std::string& name, int suffixLength, std::string_view bytes, bool sync) {
+    UniqueFd fd(::mkostemps(name.data(), suffixLength, O_CLOEXEC | O_NOCTTY));
+    if (!fd) return errno;
+    int err = WriteAll(fd.get(), bytes);
+    if (err == 0) err = SetCreationMode(fd.get());
+    if (err == 0 && sync && ::fsync(fd.get()) != 0) err = errno;
+    if (const int closed = fd.reset(); err == 0) err = closed;
+    if (err != 0) ::unlink(name.c_str());
+    return err;
+}
+
 }  // namespace tarvane

@@ -33,6 +33,13 @@ int ReadRegularFile(const std::string& name, std::string& bytes, size_t limit);
 // is removed.
 int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode = 0644);
 
+// Creates a new file from the template name, whose six characters before a suffix of
+// suffixLength mkostemps makes unique (name then holds the file's name), and writes bytes into
+// it whole, flushed to disk when sync is asked. The file is its creator's alone (0600) until
+// then, and only then takes the mode a plain creation would have had; one that could not be
+// made whole is removed.
+int WriteTempFile(std::string& name, int suffixLength, std::string_view bytes, bool sync);
+
 // Writes every byte to fd, going on after interruptions.
 int WriteAll(int fd, std::string_view bytes);
 // The same, telling how many bytes reached the file before a failure stopped it.

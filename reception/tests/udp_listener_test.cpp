@@ -88,7 +88,7 @@ struct Received {
 class UdpListenerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        listener.Bindings = {Loopback()};
+        listener.Bindings.push_back(Loopback());
         listener.OnUDPRead = [this](UdpListener& sender, std::string_view data,
                                     SocketBinding& binding) {
             EXPECT_EQ(&sender, &listener);
@@ -234,7 +234,7 @@ TEST_F(UdpListenerTest, ThreadedEventRunsOnTheReceiveThread) {
 }
 
 TEST_F(UdpListenerTest, EachBindingReceivesAndNamesItself) {
-    listener.Bindings = {Loopback(), Loopback()};
+    listener.Bindings.push_back(Loopback());  // beside SetUp's
     Open();
     const int second = listener.Bindings[1].Port;
     ASSERT_NE(second, port);
@@ -262,8 +262,9 @@ TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
         Open();
         int value = -1;
         socklen_t n = sizeof value;
-        ASSERT_EQ(::getsockopt(listener.Bindings[0].Handle, SOL_SOCKET, SO_BROADCAST, &value, &n),
-                  0);
+        ASSERT_EQ(
+            ::getsockopt(listener.Bindings[0].Handle.get(), SOL_SOCKET, SO_BROADCAST, &value, &n),
+            0);
         EXPECT_EQ(value != 0, enabled);
         loop.Invoke([&] { listener.Close(); });
     }
@@ -272,19 +273,20 @@ TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
 TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
     Peer taken;
     struct Case {
-        SocketBinding binding;
+        std::string ip;
+        int port;
         std::string message;
     };
     const std::vector<Case> cases = {
-        {Loopback(taken.Port()), velmar::kCouldNotBindSocket},
+        {"127.0.0.1", taken.Port(), velmar::kCouldNotBindSocket},
         // TEST-NET-1: never an address of this machine.
-        {{"192.0.2.1", 0, -1, false, "", 0},
-         "Socket Error # 10049\r\nCannot assign requested address."},
+        {"192.0.2.1", 0, "Socket Error # 10049\r\nCannot assign requested address."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         UdpListener failing(loop.handOff);
-        failing.Bindings = {c.binding};
+        failing.Bindings.push_back(Loopback(c.port));
+        failing.Bindings[0].IP = c.ip;
         try {
             failing.Open();
             ADD_FAILURE() << "Open did not raise";
@@ -298,19 +300,19 @@ TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
 TEST_F(UdpListenerTest, ActiveWaitsForLoadedWhileLoading) {
     listener.SetLoading(true);
     listener.SetActive(true);
-    EXPECT_FALSE(listener.Bindings[0].HandleAllocated);
+    EXPECT_FALSE(listener.Bindings[0].HandleAllocated());
     loop.Invoke([&] { listener.Loaded(); });
     EXPECT_TRUE(listener.Active());
-    EXPECT_TRUE(listener.Bindings[0].HandleAllocated);
+    EXPECT_TRUE(listener.Bindings[0].HandleAllocated());
 
     UdpListener other(loop.handOff);
-    other.Bindings = {Loopback()};
+    other.Bindings.push_back(Loopback());
     other.SetLoading(true);
     other.SetActive(true);
     other.SetActive(false);
     other.Loaded();
     EXPECT_FALSE(other.Active());
-    EXPECT_FALSE(other.Bindings[0].HandleAllocated);
+    EXPECT_FALSE(other.Bindings[0].HandleAllocated());
 }
 
 TEST_F(UdpListenerTest, CloseEndsPromptlyWithAndWithoutTraffic) {
@@ -332,7 +334,7 @@ TEST_F(UdpListenerTest, CloseEndsPromptlyWithAndWithoutTraffic) {
         if (flood.joinable()) flood.join();
         EXPECT_LT(took, std::chrono::seconds(3));
         EXPECT_FALSE(listener.Active());
-        EXPECT_FALSE(listener.Bindings[0].HandleAllocated);
+        EXPECT_FALSE(listener.Bindings[0].HandleAllocated());
     }
 }
 
@@ -369,7 +371,7 @@ TEST_F(UdpListenerTest, CloseDiscardsAPendingHandOffWhileDatagramsKeepArriving) 
 // same descriptor number, and a thread still reading would take its datagrams.
 TEST_F(UdpListenerTest, ClosedListenerDoesNotReadAReusedDescriptor) {
     Open();
-    const int oldHandle = listener.Bindings[0].Handle;
+    const int oldHandle = listener.Bindings[0].Handle.get();
     loop.Invoke([&] { listener.Close(); });
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);
