@@ -4,7 +4,6 @@
 #include <linux/errqueue.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>

@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
