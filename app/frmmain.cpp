@@ -28,7 +28,7 @@
 #include "reception/udp_listener.h"
 #include "settings/settings.h"
 #include "snmp/ups_query.h"
-#include "velmar/clock.h"
+#include "base/clock.h"
 #include "velmar/errors.h"
 #include "velmar/exception_report.h"
 #include "velmar/records.h"

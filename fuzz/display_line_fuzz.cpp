@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "reception/intake.h"
-#include "velmar/clock.h"
+#include "base/clock.h"
 #include "velmar/errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,8 +10,8 @@
 #include "fuzz/scratch_dir.h"
 #include "logfiles/logfiles.h"
 #include "reception/intake.h"
-#include "velmar/clock.h"
-#include "velmar/posix_file.h"
+#include "base/clock.h"
+#include "base/posix_file.h"
 
 namespace {
 

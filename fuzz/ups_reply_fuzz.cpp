@@ -9,7 +9,7 @@
 #include "fuzz/scratch_dir.h"
 #include "snmp/snmp_request.h"
 #include "snmp/temp_file.h"
-#include "velmar/posix_file.h"
+#include "base/posix_file.h"
 
 namespace {
 

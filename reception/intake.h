@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "velmar/clock.h"
+#include "base/clock.h"
 
 namespace tarvane {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "reception/hand_off.h"
-#include "velmar/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace tarvane {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "settings/settings.h"
-#include "velmar/posix_file.h"
+#include "base/posix_file.h"
 
 namespace tarvane {
 

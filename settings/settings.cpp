@@ -9,7 +9,7 @@
 #include "velmar/event_log.h"
 #include "velmar/exception_report.h"
 #include "velmar/int_syntax.h"
-#include "velmar/posix_file.h"
+#include "base/posix_file.h"
 #include "velmar/records.h"
 #include "velmar/system.h"
 

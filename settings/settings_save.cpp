@@ -6,7 +6,7 @@
 
 #include "settings/settings.h"
 #include "velmar/errors.h"
-#include "velmar/posix_file.h"
+#include "base/posix_file.h"
 #include "velmar/records.h"
 #include "velmar/xml_text.h"
 

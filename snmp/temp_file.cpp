@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "velmar/errors.h"
-#include "velmar/posix_file.h"
+#include "base/posix_file.h"
 
 namespace tarvane {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "velmar/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace tarvane {
 

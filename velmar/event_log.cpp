@@ -14,8 +14,8 @@
 
 #include "velmar/syslog.h"
 #include "velmar/system.h"
-#include "velmar/text_log.h"
-#include "velmar/unique_fd.h"
+#include "logfiles/logfiles.h"
+#include "base/unique_fd.h"
 
 namespace velmar {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "velmar/clock.h"
+#include "base/clock.h"
 #include "velmar/records.h"
 
 namespace velmar {

@@ -9,9 +9,9 @@
 #include <cstdio>
 
 #include "velmar/errors.h"
-#include "velmar/posix_file.h"
+#include "base/posix_file.h"
 #include "velmar/system.h"
-#include "velmar/text_log.h"
+#include "logfiles/logfiles.h"
 #include "velmar/xml_text.h"
 
 namespace velmar {

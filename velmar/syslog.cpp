@@ -13,7 +13,7 @@
 #include "velmar/records.h"
 #include "velmar/socket_errors.h"
 #include "velmar/system.h"
-#include "velmar/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace velmar {
 

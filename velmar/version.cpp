@@ -6,8 +6,8 @@
 
 #include <string_view>
 
-#include "velmar/posix_file.h"
-#include "velmar/unique_fd.h"
+#include "base/posix_file.h"
+#include "base/unique_fd.h"
 
 namespace velmar {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "velmar/clock.h"
+#include "base/clock.h"
 
 namespace tarvane::testing {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "velmar/unique_fd.h"
+#include "base/unique_fd.h"
 
 // The file calls every layer above makes. Each returns 0, or the errno of the failure, and
 // never throws.
