@@ -24,7 +24,7 @@
 #include "app/severity_command.h"
 #include "app/severity_dialog.h"
 #include "app/window_receiver.h"
-#include "logfiles/clock.h"
+#include "base/clock.h"
 #include "reception/hand_off.h"
 #include "reception/receiver.h"
 #include "settings/settings.h"

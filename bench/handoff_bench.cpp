@@ -105,7 +105,7 @@ void BenchListener(int count, bool threaded, bool oneCore) {
                          [&](UdpListener&, std::string_view, SocketBinding&) { ++delivered; });
         SocketBinding binding;
         binding.IP = "127.0.0.1";
-        listener->Bindings = {binding};
+        listener->Bindings.push_back(std::move(binding));
         listener->ThreadedEvent = threaded;
         listener->Open();
     });

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "fuzz/scratch_dir.h"
-#include "logfiles/clock.h"
 #include "logfiles/logfiles.h"
 #include "reception/intake.h"
+#include "base/clock.h"
+#include "base/posix_file.h"
 
 namespace {
 

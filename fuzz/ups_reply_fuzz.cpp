@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "fuzz/scratch_dir.h"
-#include "logfiles/logfiles.h"
 #include "snmp/snmp_request.h"
 #include "snmp/temp_file.h"
+#include "base/posix_file.h"
 
 namespace {
 

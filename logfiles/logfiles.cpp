@@ -1,15 +1,14 @@
 #include "logfiles.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
 #include <vector>
+
+#include "base/posix_file.h"
 
 namespace tarvane {
 
@@ -62,132 +61,6 @@ bool HoldsKeptStamp(std::string_view name, int64_t today, int days) {
     return false;
 }
 
-}  // namespace
-
-bool FileExists(const std::string& name) {
-    struct stat st {};
-    return ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
-size_t WriteCounted(int fd, std::string_view bytes, int& err) {
-    size_t written = 0;
-    err = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        written += static_cast<size_t>(n);
-    }
-    return written;
-}
-
-int WriteAll(int fd, std::string_view bytes) {
-    int err = 0;
-    WriteCounted(fd, bytes, err);
-    return err;
-}
-
-int ReadAllAt(int fd, char* data, size_t size, off_t offset) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, data + got, size - got, offset + static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        got += static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-int SetCreationMode(int fd) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
-}
-
-DIR* OpenFolder(const std::string& dir) {
-    const int fd =
-        ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    DIR* folder = ::fdopendir(fd);
-    if (!folder) ::close(fd);
-    return folder;
-}
-
-int OpenRegularFile(const std::string& name, int flags, mode_t mode, bool followLink,
-                    struct stat* status) {
-    // The truncation waits until the file is known to be ours alone.
-    const bool truncate = (flags & O_TRUNC) != 0;
-    flags &= ~O_TRUNC;
-    flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    const int fd = ::open(name.c_str(), flags, mode);
-    if (fd < 0) {
-        // ENXIO: a FIFO without reader or a missing device; ELOOP: the refused link.
-        if (errno == ENXIO || (errno == ELOOP && !followLink)) errno = EACCES;
-        return -1;
-    }
-    struct stat st {};
-    struct statfs fs {};
-    int err = ::fstat(fd, &st) != 0 ? errno : 0;
-    // A second name would make this one a way into a file that belongs elsewhere; the kernel's
-    // own files may block or answer endlessly, whatever fstat calls them.
-    if (err == 0 && (!S_ISREG(st.st_mode) || st.st_nlink > 1)) err = EACCES;
-    if (err == 0 && ::fstatfs(fd, &fs) != 0) err = errno;
-    if (err == 0 && (fs.f_type == PROC_SUPER_MAGIC || fs.f_type == SYSFS_MAGIC)) err = EACCES;
-    // Blocking again from here on, appending where asked.
-    if (err == 0 && ::fcntl(fd, F_SETFL, flags & O_APPEND) != 0) err = errno;
-    if (err == 0 && truncate && st.st_size != 0) {
-        if (::ftruncate(fd, 0) != 0) err = errno;
-        st.st_size = 0;
-    }
-    if (err != 0) {
-        ::close(fd);
-        errno = err;
-        return -1;
-    }
-    if (status) *status = st;
-    return fd;
-}
-
-int ReadRegularFile(const std::string& name, std::string& bytes, size_t limit) {
-    bytes.clear();
-    struct stat st {};
-    const int fd = OpenRegularFile(name, O_RDONLY, 0, false, &st);
-    if (fd < 0) return errno;
-    int err = static_cast<uint64_t>(st.st_size) > limit ? EFBIG : 0;
-    char buffer[65536];
-    while (err == 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n < 0) err = errno;
-            break;
-        }
-        // A file that grows while it is read is held to the same limit.
-        if (static_cast<size_t>(n) > limit - bytes.size())
-            err = EFBIG;
-        else
-            bytes.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    if (err != 0) bytes.clear();
-    return err;
-}
-
-int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode) {
-    const int fd = OpenRegularFile(name, O_WRONLY | O_CREAT | O_TRUNC, mode);
-    if (fd < 0) return errno;
-    int err = WriteAll(fd, bytes);
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) ::unlink(name.c_str());
-    return err;
-}
-
-namespace {
-
 // Cuts off the part of a line this append left, but only while the file still ends with it:
 // whatever another writer appended after it stays, and so does the part then.
 void TakeBack(int fd, std::string_view part) {
@@ -202,42 +75,51 @@ void TakeBack(int fd, std::string_view part) {
     }
 }
 
+// Opens the file to append to, creating it when there is none; `created` tells which.
+int OpenForAppend(const std::string& fileName, UniqueFd& fd, bool& created) {
+    created = false;
+    int err = 0;
+    // Read access lets a failed append see what the file ends with; a file this user may
+    // only write to is still appended to, and then never cut.
+    for (const int access : {O_RDWR, O_WRONLY}) {
+        err = OpenRegularFile(fileName, access | O_APPEND, fd);
+        if (err == ENOENT) {
+            err = OpenRegularFile(fileName, access | O_APPEND | O_CREAT | O_EXCL, fd);
+            created = err == 0;
+        }
+        if (err != EACCES) break;
+    }
+    return err;
+}
+
 }  // namespace
+
+std::string DailyLogFileName(const LocalTime& t) { return "Tarvane-" + DateStamp(t) + ".TXT"; }
 
 bool AppendTextToFile(const std::string& text, const std::string& fileName, bool append) {
     try {
         if (!append && FileExists(fileName)) ::unlink(fileName.c_str());
         if (text.empty()) return true;
+        UniqueFd fd;
         bool created = false;
-        // Read access lets a failed append see what the file ends with; a file this user may
-        // only write to is still appended to, and then never cut.
-        int fd = -1;
-        for (const int access : {O_RDWR, O_WRONLY}) {
-            fd = OpenRegularFile(fileName, access | O_APPEND);
-            if (fd < 0 && errno == ENOENT) {
-                fd = OpenRegularFile(fileName, access | O_APPEND | O_CREAT | O_EXCL);
-                created = fd >= 0;
-            }
-            if (fd >= 0 || errno != EACCES) break;
-        }
-        if (fd < 0) return false;
-        int err = 0;
-        const size_t written = WriteCounted(fd, text, err);
-        bool ok = err == 0;
+        if (OpenForAppend(fileName, fd, created) != 0) return false;
+        size_t written = 0;
+        bool ok = WriteCounted(fd.get(), text, written) == 0;
         if (!ok) {
             // A part of the line would glue the next one to it: take it back, and never more.
-            TakeBack(fd, std::string_view(text).substr(0, written));
+            TakeBack(fd.get(), std::string_view(text).substr(0, written));
             struct stat now {};
-            if (created && ::fstat(fd, &now) == 0 && now.st_size == 0) ::unlink(fileName.c_str());
+            if (created && ::fstat(fd.get(), &now) == 0 && now.st_size == 0) {
+                ::unlink(fileName.c_str());
+            }
         }
-        if (::close(fd) != 0) ok = false;
+        if (fd.reset() != 0) ok = false;
         return ok && FileExists(fileName);
     } catch (...) {
+        // Promised never to throw: a log line that cannot be written is only a false.
         return false;
     }
 }
-
-std::string DailyLogFileName(const LocalTime& t) { return "Tarvane-" + DateStamp(t) + ".TXT"; }
 
 int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, int days,
                        const Clock& clock) {
@@ -249,11 +131,11 @@ int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, 
 
         // Every deletion is made in the folder that was listed, even if its path is meanwhile
         // made to lead elsewhere.
-        DIR* dir = OpenFolder(dirPart);
-        if (!dir) return 0;
-        const int dirFd = ::dirfd(dir);
+        Folder dir;
+        if (OpenFolder(dirPart, dir) != 0) return 0;
+        const int dirFd = ::dirfd(dir.get());
         std::vector<std::string> names;
-        while (const dirent* e = ::readdir(dir)) {
+        while (const dirent* e = ::readdir(dir.get())) {
             const std::string_view n = e->d_name;
             if (n == "." || n == "..") continue;
             if (FitsPattern(n, namePart, extension)) names.emplace_back(n);
@@ -267,8 +149,8 @@ int DeleteExpiredFiles(const std::string& prefix, const std::string& extension, 
                 ::unlinkat(dirFd, name.c_str(), 0);
             }
         }
-        ::closedir(dir);
     } catch (...) {
+        // Promised never to throw: logging goes on after it, and the deletions issued count.
     }
     return deletions;
 }

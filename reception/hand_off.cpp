@@ -33,6 +33,7 @@ HandOff::Result HandOff::Submit(Request& request) {
         try {
             wake_();
         } catch (...) {
+            // Whatever the wake-up raised, the request is taken back below instead.
             woken = false;
         }
         if (!woken) {
@@ -67,6 +68,7 @@ bool HandOff::RunQueued(bool lingerAfter) {
         try {
             request->invoke(request->call);
         } catch (...) {
+            // Kept, not swallowed: the error goes back to the worker that asked for the call.
             outcome = Outcome::Raised;
             error = std::current_exception();
         }

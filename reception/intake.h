@@ -5,13 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "logfiles/clock.h"
+#include "base/clock.h"
 
 namespace tarvane {
 
 // What the intake needs of the message view.
 class IntakeView {
-public:
+  public:
     virtual ~IntakeView() = default;
     virtual void FocusView() = 0;
     virtual void ShowLine(const std::string& displayLine) = 0;
@@ -42,7 +42,7 @@ std::string EscapeControlBytes(std::string_view text);
 // The datagram event: exclusion, focus, severity and threshold, the display line, the view, the
 // daily retention pass and the daily file. Settings are read at every call.
 class Intake {
-public:
+  public:
     Intake(const int32_t& severity, const std::string& excludedClientIPs,
            const int32_t& daysOfFilesRetained, IntakeView& view,
            const Clock& clock = SystemClockInstance())
@@ -54,7 +54,7 @@ public:
 
     void IdSysLogServerUDPRead(std::string_view datagram, const std::string& senderIP);
 
-private:
+  private:
     const int32_t& severity_;
     const std::string& excluded_;
     const int32_t& days_;

@@ -51,10 +51,9 @@ void UdpListener::Open() {
     }
     for (SocketBinding& binding : Bindings) {
         CloseSocket(binding);
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) throw velmar::ESocketError(velmar::kCannotAllocateSocket);
-        binding.Handle = fd;
-        binding.HandleAllocated = true;
+        binding.Handle.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        if (!binding.Handle) throw velmar::ESocketError(velmar::kCannotAllocateSocket);
+        const int fd = binding.Handle.get();
 
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -79,15 +78,14 @@ void UdpListener::Open() {
         binding.Port = ntohs(address.sin_port);
     }
 
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) velmar::RaiseLastSocketError(errno);
+    wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wakeFd_) velmar::RaiseLastSocketError(errno);
     buffer_ = std::make_unique<char[]>(static_cast<size_t>(std::max(BufferSize, 1)));
     stop_ = false;
     try {
         thread_ = std::thread([this] { Receive(); });
     } catch (...) {
-        ::close(wakeFd_);
-        wakeFd_ = -1;
+        wakeFd_.reset();
         buffer_.reset();
         throw;
     }
@@ -95,8 +93,8 @@ void UdpListener::Open() {
 
     const int broadcast = BroadcastEnabled ? -1 : 0;
     for (SocketBinding& binding : Bindings) {
-        if (::setsockopt(binding.Handle, SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast) !=
-            0) {
+        if (::setsockopt(binding.Handle.get(), SOL_SOCKET, SO_BROADCAST, &broadcast,
+                         sizeof broadcast) != 0) {
             velmar::RaiseLastSocketError(errno);
         }
     }
@@ -106,34 +104,30 @@ void UdpListener::Close() noexcept {
     if (!open_) return;
     stop_ = true;
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_.get(), &one, sizeof one);
     // A datagram whose hand-off is still waiting is dropped; the window may be going away.
     handOff_.Cancel(sender_);
     if (thread_.joinable()) thread_.join();
     // Only now: a descriptor closed under the running thread could be reused by the next open
     // and read by the thread.
     for (SocketBinding& binding : Bindings) CloseSocket(binding);
-    ::close(wakeFd_);
-    wakeFd_ = -1;
+    wakeFd_.reset();
     buffer_.reset();
     handOff_.Resume(sender_);
     open_ = false;
 }
 
 void UdpListener::CloseSocket(SocketBinding& binding) noexcept {
-    if (!binding.HandleAllocated) return;
-    const int fd = binding.Handle;
-    binding.HandleAllocated = false;
-    binding.Handle = -1;
-    ::shutdown(fd, SHUT_WR);
-    ::close(fd);
+    if (!binding.HandleAllocated()) return;
+    ::shutdown(binding.Handle.get(), SHUT_WR);
+    binding.Handle.reset();
 }
 
 void UdpListener::Receive() noexcept {
     std::vector<pollfd> fds;
     fds.reserve(Bindings.size() + 1);
-    for (const SocketBinding& binding : Bindings) fds.push_back({binding.Handle, POLLIN, 0});
-    fds.push_back({wakeFd_, POLLIN, 0});
+    for (const SocketBinding& binding : Bindings) fds.push_back({binding.Handle.get(), POLLIN, 0});
+    fds.push_back({wakeFd_.get(), POLLIN, 0});
     char* const buffer = buffer_.get();
     while (!stop_) {
         for (pollfd& p : fds) p.revents = 0;
@@ -158,7 +152,7 @@ bool UdpListener::ReceiveOne(SocketBinding& binding, char* buffer) noexcept {
     // MSG_TRUNC reports a longer datagram's real length, so it is dropped rather than delivered
     // cut short; MSG_DONTWAIT because a datagram announced by poll can still be gone (a bad
     // checksum), and a blocked read would never see the stop.
-    const ssize_t n = ::recvfrom(binding.Handle, buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
+    const ssize_t n = ::recvfrom(binding.Handle.get(), buffer, capacity, MSG_TRUNC | MSG_DONTWAIT,
                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n < 0) return false;
     if (static_cast<size_t>(n) > capacity) return true;

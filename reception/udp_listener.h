@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "reception/hand_off.h"
+#include "base/unique_fd.h"
 
 namespace tarvane {
 
@@ -20,8 +21,9 @@ struct SocketBinding {
     std::string IP;
     // Local UDP port; after binding, the bound port.
     int32_t Port = 0;
-    int Handle = -1;
-    bool HandleAllocated = false;
+    // The bound socket, held from Open until Close.
+    UniqueFd Handle;
+    bool HandleAllocated() const { return static_cast<bool>(Handle); }
     // The sender of the datagram being delivered.
     std::string SenderIP;
     int32_t SenderPort = 0;
@@ -74,7 +76,7 @@ class UdpListener {
     bool open_ = false;
     std::atomic<bool> stop_{false};
     // Wakes the receive thread out of its wait when closing.
-    int wakeFd_ = -1;
+    UniqueFd wakeFd_;
     std::unique_ptr<char[]> buffer_;
     std::thread thread_;
 };

@@ -1,15 +1,10 @@
 #include "temp_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
+#include "base/posix_file.h"
 
 namespace tarvane {
 
@@ -22,14 +17,7 @@ std::string CreateTempFile(const std::string& extension, std::string_view bytes)
     if (name.back() != '/') name += '/';
     name += "XXXXXX";
     name += extension;
-    // mkostemps creates with O_EXCL and mode 0600.
-    const int fd = mkostemps(name.data(), static_cast<int>(extension.size()), O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) throw velmar::EInOutError::FromErrno(errno);
-    int err = WriteAll(fd, bytes);
-    if (err == 0) err = SetCreationMode(fd);
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) {
-        ::unlink(name.c_str());
+    if (const int err = WriteTempFile(name, static_cast<int>(extension.size()), bytes, false)) {
         throw velmar::EInOutError::FromErrno(err);
     }
     return name;

@@ -4,7 +4,6 @@
 #include <linux/errqueue.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -23,27 +22,22 @@ bool WouldBlock(int err) { return err == EAGAIN || err == EWOULDBLOCK; }
 }  // namespace
 
 UdpClient::~UdpClient() {
-    if (fd_ >= 0) {
-        ::shutdown(fd_, SHUT_WR);
-        ::close(fd_);
-    }
+    if (fd_) ::shutdown(fd_.get(), SHUT_WR);
 }
 
 void UdpClient::Allocate() {
-    if (fd_ >= 0) return;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw velmar::ESocketError(velmar::kCannotAllocateSocket);
+    if (fd_) return;
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!fd) throw velmar::ESocketError(velmar::kCannotAllocateSocket);
     const int broadcast = BroadcastEnabled ? 1 : 0;
-    if (::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast) != 0) {
-        const int err = errno;
-        ::close(fd);
-        velmar::RaiseLastSocketError(err);
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_BROADCAST, &broadcast, sizeof broadcast) != 0) {
+        velmar::RaiseLastSocketError(errno);
     }
     // Without it Linux keeps an ICMP "port unreachable" from an unconnected socket to itself,
     // and a query to a host without an agent would look like one that got no answer.
     const int recvErr = 1;
-    ::setsockopt(fd, IPPROTO_IP, IP_RECVERR, &recvErr, sizeof recvErr);
-    fd_ = fd;
+    ::setsockopt(fd.get(), IPPROTO_IP, IP_RECVERR, &recvErr, sizeof recvErr);
+    fd_ = std::move(fd);
 }
 
 bool UdpClient::IsPeer(const sockaddr_in& address) const {
@@ -66,7 +60,7 @@ bool UdpClient::TakeErrorReports() {
         msg.msg_iovlen = 1;
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        if (::recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+        if (::recvmsg(fd_.get(), &msg, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -91,7 +85,7 @@ void UdpClient::DiscardPending() {
     // holding the window; what it leaves behind cannot pass the sender check.
     char byte;
     for (int failures = 0, dropped = 0; failures < 16 && dropped < 4096;) {
-        const ssize_t n = ::recv(fd_, &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
+        const ssize_t n = ::recv(fd_.get(), &byte, 1, MSG_DONTWAIT | MSG_TRUNC);
         if (n >= 0) {
             ++dropped;
             continue;
@@ -113,8 +107,8 @@ void UdpClient::Send(std::string_view data) {
     DiscardPending();
     ssize_t sent;
     do {
-        sent = ::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                        sizeof to);
+        sent = ::sendto(fd_.get(), data.data(), data.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
     } while (sent < 0 && errno == EINTR);
     if (sent < 0) {
         if (errno == EMSGSIZE) throw velmar::ESocketError(velmar::kPackageSizeTooBig);
@@ -136,7 +130,7 @@ std::string UdpClient::Receive(int timeoutMs) {
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         // Past the limit only while datagrams of others keep the loop going.
         if (left < 0) return {};
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return {};
@@ -144,8 +138,9 @@ std::string UdpClient::Receive(int timeoutMs) {
         sockaddr_in from{};
         socklen_t fromLen = sizeof from;
         // MSG_TRUNC makes recvfrom tell the datagram's real length.
-        const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLen);
+        const ssize_t n =
+            ::recvfrom(fd_.get(), buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC,
+                       reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (n < 0) {
             const int err = errno;
             if (WouldBlock(err) || err == EINTR) continue;

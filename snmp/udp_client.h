@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/unique_fd.h"
+
 namespace tarvane {
 
 // The window's UDP client: one unbound IPv4 socket, made on first use and kept until
@@ -44,7 +46,7 @@ class UdpClient {
     bool TakeErrorReports();
     bool IsPeer(const sockaddr_in& address) const;
 
-    int fd_ = -1;
+    UniqueFd fd_;
     sockaddr_in peer_{};
 };
 

@@ -16,6 +16,7 @@
 #include "logfiles/logfiles.h"
 #include "logfiles/tests/fixed_clock.h"
 #include "tests/e2e_support.h"
+#include "logfiles/logfiles.h"
 
 namespace tarvane::e2e {
 namespace {

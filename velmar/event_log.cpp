@@ -12,9 +12,10 @@
 #include <sstream>
 #include <thread>
 
-#include "logfiles/logfiles.h"
 #include "velmar/syslog.h"
 #include "velmar/system.h"
+#include "logfiles/logfiles.h"
+#include "base/unique_fd.h"
 
 namespace velmar {
 
@@ -49,15 +50,14 @@ std::string HhMmSs(const tarvane::LocalTime& t) {
 // A small file of the kernel's, read whole; empty when it cannot be read.
 std::istringstream KernelText(const char* path) {
     std::string text;
-    const int fd = ::open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd >= 0) {
+    const tarvane::UniqueFd fd(::open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    if (fd) {
         char buffer[4096];
-        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        for (ssize_t n; (n = ::read(fd.get(), buffer, sizeof buffer)) != 0;) {
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 || text.size() > (1u << 20)) break;
             text.append(buffer, static_cast<size_t>(n));
         }
-        ::close(fd);
     }
     return std::istringstream(text);
 }
@@ -173,6 +173,7 @@ void LogEntry(tLogRec entry, std::string& csvFileName, const tarvane::Clock& clo
                 try {
                     SendSyslog(code + ": " + Requoted(entry.Text), level, 16, clock);
                 } catch (...) {
+                    // The forward is a copy: its failure must not cost the CSV line below.
                 }
             }
             // Test and set are one step, so two callers never append at once.
@@ -198,6 +199,7 @@ void LogEntry(tLogRec entry, std::string& csvFileName, const tarvane::Clock& clo
         }
         log.ErrorCount = 0;
     } catch (...) {
+        // Logging is the last resort of every failure path: it counts its own and never throws.
         ++log.ErrorCount;
     }
 }

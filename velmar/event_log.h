@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "logfiles/clock.h"
+#include "base/clock.h"
 #include "velmar/records.h"
 
 namespace velmar {
@@ -19,8 +19,7 @@ std::string CodeText(int32_t code);
 int LevelDigit(const std::string& codeText);
 // The five CSV columns and CR LF; the two times are read one after the other.
 std::string CsvLine(const tarvane::LocalTime& first, const tarvane::LocalTime& second,
-                    const std::string& tag,
-                    const std::string& codeText, const std::string& text);
+                    const std::string& tag, const std::string& codeText, const std::string& text);
 // "#,##0" with the locale's thousands separator.
 std::string GroupThousands(int64_t value);
 

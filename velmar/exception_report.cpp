@@ -8,9 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "logfiles/logfiles.h"
 #include "velmar/errors.h"
+#include "base/posix_file.h"
 #include "velmar/system.h"
+#include "logfiles/logfiles.h"
 #include "velmar/xml_text.h"
 
 namespace velmar {
@@ -123,6 +124,7 @@ bool AppendDatedLine(const std::string& text, const std::string& fileName,
         if (now.hour != 0 || now.minute != 0 || now.second != 0) stamp += " " + LongTimeText(now);
         return tarvane::AppendTextToFile(stamp + ": " + text + "\r\n", fileName, true);
     } catch (...) {
+        // Promised never to throw: it writes the report of a failure already being handled.
         return false;
     }
 }
@@ -175,6 +177,7 @@ std::string SaveExceptionRecAsXML(tExceptionRec rec, const tarvane::Clock& clock
                             " E.Message=" + e.what() + " sFileName=" + fileName + " ",
                         "Exception.txt", clock);
     } catch (...) {
+        // A report is written from inside a catch: a failure of its own must not replace that one.
     }
     return fileName;
 }

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "logfiles/clock.h"
+#include "base/clock.h"
 #include "velmar/records.h"
 
 namespace velmar {

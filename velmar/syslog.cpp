@@ -3,29 +3,21 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <strings.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <strings.h>
 
 #include "velmar/errors.h"
 #include "velmar/records.h"
 #include "velmar/socket_errors.h"
 #include "velmar/system.h"
+#include "base/unique_fd.h"
 
 namespace velmar {
 
 namespace {
-
-// Closes the datagram's socket on every path.
-struct Socket {
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ~Socket() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // Four numbers from 0 to 255 joined by dots, and nothing else.
 bool ParseDotted(const std::string& host, in_addr& out) {
@@ -83,10 +75,10 @@ void SendSyslog(const std::string& text, int32_t severity, int32_t facility,
                 const tarvane::Clock& clock, int port) {
     const tLog& log = GlobalSettings.Log;
     if (log.SyslogHost.empty()) return;
-    Socket s;
-    if (s.fd < 0) throw ESocketError(kCannotAllocateSocket);
+    const tarvane::UniqueFd s(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!s) throw ESocketError(kCannotAllocateSocket);
     const int off = 0;
-    if (::setsockopt(s.fd, SOL_SOCKET, SO_BROADCAST, &off, sizeof off) != 0) {
+    if (::setsockopt(s.get(), SOL_SOCKET, SO_BROADCAST, &off, sizeof off) != 0) {
         RaiseLastSocketError(errno);
     }
     const std::string datagram = SyslogDatagram(clock.Now(), severity, facility, log.Tag, text);
@@ -94,7 +86,7 @@ void SendSyslog(const std::string& text, int32_t severity, int32_t facility,
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
     to.sin_addr = Resolve(log.SyslogHost);
-    const ssize_t sent = ::sendto(s.fd, datagram.data(), datagram.size(), 0,
+    const ssize_t sent = ::sendto(s.get(), datagram.data(), datagram.size(), 0,
                                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
     if (sent < 0) {
         if (errno == EMSGSIZE) throw ESocketError(kPackageSizeTooBig);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "logfiles/clock.h"
+#include "base/clock.h"
 
 namespace velmar {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "logfiles/clock.h"
+#include "base/clock.h"
 
 namespace velmar {
 

@@ -6,7 +6,8 @@
 
 #include <string_view>
 
-#include "logfiles/logfiles.h"
+#include "base/posix_file.h"
+#include "base/unique_fd.h"
 
 namespace velmar {
 
@@ -59,15 +60,10 @@ class ElfReader {
     explicit ElfReader(const std::string& fileName)
         : fd_(::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
         struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        if (fd_ && ::fstat(fd_.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
             size_ = static_cast<uint64_t>(st.st_size);
         }
     }
-    ~ElfReader() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    ElfReader(const ElfReader&) = delete;
-    ElfReader& operator=(const ElfReader&) = delete;
 
     std::optional<tFileVersion> Find() {
         std::string ident;
@@ -92,7 +88,8 @@ class ElfReader {
         if (offset > size_ || count > size_ - offset || count > kMaxRegion) return false;
         out.assign(static_cast<size_t>(count), '\0');
         if (count == 0) return true;
-        return tarvane::ReadAllAt(fd_, out.data(), out.size(), static_cast<off_t>(offset)) == 0;
+        return tarvane::ReadAllAt(fd_.get(), out.data(), out.size(), static_cast<off_t>(offset)) ==
+               0;
     }
 
     uint64_t H(size_t pos, size_t width) const { return Fields(header_, big_).Get(pos, width); }
@@ -193,7 +190,7 @@ class ElfReader {
         return std::nullopt;
     }
 
-    int fd_ = -1;
+    tarvane::UniqueFd fd_;
     uint64_t size_ = 0;
     const Layout* layout_ = nullptr;
     bool big_ = false;
@@ -212,6 +209,7 @@ std::optional<tFileVersion> ReadFileVersion(const std::string& fileName) {
         ElfReader reader(fileName);
         return reader.Find();
     } catch (...) {
+        // A file without a readable version (even one too odd to allocate for) has none.
         return std::nullopt;
     }
 }
@@ -222,6 +220,7 @@ std::string GetFileVersionText(const std::string& fileName) {
         const auto v = ReadFileVersion(fileName.empty() ? "/proc/self/exe" : fileName);
         return v ? FormatFileVersion(v->MS, v->LS) : std::string();
     } catch (...) {
+        // The version is shown, never needed: an empty text stands for any failure.
         return std::string();
     }
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "logfiles/clock.h"
+#include "base/clock.h"
 
 namespace tarvane::testing {
 

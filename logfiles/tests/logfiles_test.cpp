@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <set>
 
-#include "fixed_clock.h"
-#include "temp_dir.h"
+#include "logfiles/tests/fixed_clock.h"
+#include "logfiles/tests/temp_dir.h"
 
 namespace tarvane {
 namespace {
@@ -27,14 +27,7 @@ std::set<std::string> Names(const fs::path& dir) {
     return out;
 }
 
-TEST(DayNumbers, RoundTripAndKnownDays) {
-    EXPECT_EQ(DayNumber(At(1899, 12, 30)), 0);
-    EXPECT_EQ(DayNumber(At(1970, 1, 1)), 25569);
-    EXPECT_EQ(DayNumber(At(2024, 3, 1)) - DayNumber(At(2024, 2, 28)), 2);  // leap year
-    for (int64_t n : {0, 1, 59, 60, 61, 45000, 45366, 73050}) {
-        EXPECT_EQ(DayNumber(FromDayNumber(n)), n);
-    }
-    EXPECT_EQ(DateStamp(At(2024, 1, 31)), "20240131");
+TEST(DailyLogFileName, IsTheDatedName) {
     EXPECT_EQ(DailyLogFileName(At(2024, 3, 15)), "Tarvane-20240315.TXT");
 }
 

@@ -87,7 +87,7 @@ struct Received {
 
 class UdpListenerTest : public ::testing::Test {
   protected:
-    void SetUp() override { listener.Bindings = {Loopback()}; }
+    void SetUp() override { listener.Bindings.push_back(Loopback()); }
     void Record(UdpListener& sender, std::string_view data, SocketBinding& binding) {
         EXPECT_EQ(&sender, &listener);
         if (before) before(data);
@@ -234,7 +234,7 @@ TEST_F(UdpListenerTest, ThreadedEventRunsOnTheReceiveThread) {
 }
 
 TEST_F(UdpListenerTest, EachBindingReceivesAndNamesItself) {
-    listener.Bindings = {Loopback(), Loopback()};
+    listener.Bindings.push_back(Loopback());  // beside SetUp's
     Open();
     const int second = listener.Bindings[1].Port;
     ASSERT_NE(second, port);
@@ -262,8 +262,9 @@ TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
         Open();
         int value = -1;
         socklen_t n = sizeof value;
-        ASSERT_EQ(::getsockopt(listener.Bindings[0].Handle, SOL_SOCKET, SO_BROADCAST, &value, &n),
-                  0);
+        ASSERT_EQ(
+            ::getsockopt(listener.Bindings[0].Handle.get(), SOL_SOCKET, SO_BROADCAST, &value, &n),
+            0);
         EXPECT_EQ(value != 0, enabled);
         loop.Invoke([&] { listener.Close(); });
     }
@@ -272,19 +273,20 @@ TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
 TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
     Peer taken;
     struct Case {
-        SocketBinding binding;
+        std::string ip;
+        int port;
         std::string message;
     };
     const std::vector<Case> cases = {
-        {Loopback(taken.Port()), velmar::kCouldNotBindSocket},
+        {"127.0.0.1", taken.Port(), velmar::kCouldNotBindSocket},
         // TEST-NET-1: never an address of this machine.
-        {{"192.0.2.1", 0, -1, false, "", 0},
-         "Socket Error # 10049\r\nCannot assign requested address."},
+        {"192.0.2.1", 0, "Socket Error # 10049\r\nCannot assign requested address."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         UdpListener failing(loop.handOff, {});
-        failing.Bindings = {c.binding};
+        failing.Bindings.push_back(Loopback(c.port));
+        failing.Bindings[0].IP = c.ip;
         try {
             failing.Open();
             ADD_FAILURE() << "Open did not raise";
@@ -314,7 +316,7 @@ TEST_F(UdpListenerTest, CloseEndsPromptlyWithAndWithoutTraffic) {
         if (flood.joinable()) flood.join();
         EXPECT_LT(took, std::chrono::seconds(3));
         EXPECT_FALSE(listener.Active());
-        EXPECT_FALSE(listener.Bindings[0].HandleAllocated);
+        EXPECT_FALSE(listener.Bindings[0].HandleAllocated());
     }
 }
 
@@ -351,7 +353,7 @@ TEST_F(UdpListenerTest, CloseDiscardsAPendingHandOffWhileDatagramsKeepArriving) 
 // same descriptor number, and a thread still reading would take its datagrams.
 TEST_F(UdpListenerTest, ClosedListenerDoesNotReadAReusedDescriptor) {
     Open();
-    const int oldHandle = listener.Bindings[0].Handle;
+    const int oldHandle = listener.Bindings[0].Handle.get();
     loop.Invoke([&] { listener.Close(); });
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(fd, 0);

@@ -18,13 +18,13 @@ struct LocalTime {
 
 // The seam for everything that reads the clock, so tests can set the date.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual LocalTime Now() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     LocalTime Now() const override;
 };
 
