@@ -1,9 +1,5 @@
 # Warnings and sanitizers are set per target, never globally, so third-party
 # code found by find_package is left alone.
-option(TARVANE_WERROR "Treat warnings as errors" OFF)
-set(TARVANE_SANITIZE "" CACHE STRING "Sanitizers to build with: '', 'address;undefined' or 'thread'")
-option(TARVANE_FUZZ "Build the libFuzzer targets (clang only)" OFF)
-option(TARVANE_HARDEN "Build as Debian hardens its packages (not with sanitizers)" ON)
 
 function(tarvane_target target)
     target_compile_features(${target} PUBLIC cxx_std_20)
