@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e_support.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {

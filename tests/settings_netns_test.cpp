@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "settings/tests/xml_samples.h"
-#include "tests/e2e_support.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {

@@ -1,10 +1,6 @@
 // The real program on a virtual display, seen and driven with xdotool as a person would:
 // start-up, the start-up error box, File > Exit under traffic, the severity command, About.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e_support.h"
+#include "testsupport/display.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {
@@ -47,11 +45,7 @@ class WindowTest : public ::testing::Test {
 };
 
 TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
-    const int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(514);
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    std::optional<UdpPeer> blocker(std::in_place, "0.0.0.0", 514);
 
     Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
     const auto box = display->WaitForWindow("^Application Error$");
@@ -69,7 +63,7 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
     EXPECT_NE(ReadFile(dir.OutputFile()).find("Application Error\n"), std::string::npos);
     EXPECT_NE(ReadFile(dir.OutputFile()).find("Address and port are already in use."),
               std::string::npos);
-    ::close(blocker);
+    blocker.reset();
 
     // Neither a display nor the offscreen platform: one line and exit code 1, not the toolkit's
     // abort with its advice to reinstall.

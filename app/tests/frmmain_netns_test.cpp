@@ -1,24 +1,21 @@
 // The window in-process, with its real listener on port 514 (inside a private namespace).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 
 #include "app/frmmain.h"
 #include "logfiles/logfiles.h"
-#include "logfiles/tests/temp_dir.h"
 #include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/udp_peer.h"
 #include "velmar/records.h"
 #include "view/rolling_view.h"
 
@@ -29,28 +26,13 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 
-void SendTo514(const std::string& text) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(514);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ::close(fd);
-}
+void SendTo514(const std::string& text) { testing::SendDatagram("127.0.0.1", text); }
 
 std::string TodaysFile() { return DailyLogFileName(SystemClockInstance().Now()); }
 
-// Processes events until the condition holds or five seconds pass.
 template <typename F>
 bool WaitFor(F&& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 5000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return QTest::qWaitFor(condition, 5000);
 }
 
 class FrmMainTest : public ::testing::Test {
@@ -109,27 +91,20 @@ TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
 }
 
 TEST_F(FrmMainTest, TakenPortFailsTheWindow) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(514);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    const testing::UdpPeer taken("0.0.0.0", 514);
     try {
         TfrmMain form;
         ADD_FAILURE() << "the window opened on a taken port";
     } catch (const std::exception& e) {
         EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
     }
-    ::close(fd);
 }
 
 TEST_F(FrmMainTest, DatagramsWaitForTheWindowToBeShown) {
     TfrmMain form;
     SendTo514("<13>before show");
     // Handed off now, while the window is hidden: the view cannot take the focus.
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(300);
     EXPECT_FALSE(fs::exists(TodaysFile()));
     form.show();
     SendTo514("<13>after show");

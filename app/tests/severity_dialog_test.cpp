@@ -12,35 +12,9 @@
 #include <QTest>
 #include <QTimer>
 #include <functional>
-#include <memory>
-
-// fontconfig keeps its caches to the end of the process; they are not ours to free.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace tarvane {
 namespace {
-
-// The application lives from the first dialog to the end of the test run, outliving every
-// widget the tests make.
-class QtEnvironment : public ::testing::Environment {
-  public:
-    QApplication& App() {
-        if (!app_) app_ = std::make_unique<QApplication>(argc_, argv_);
-        return *app_;
-    }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    int argc_ = 1;
-    char name_[21] = "severity_dialog_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-};
-
-QtEnvironment* const g_qt =
-    static_cast<QtEnvironment*>(::testing::AddGlobalTestEnvironment(new QtEnvironment));
-
-QApplication& App() { return g_qt->App(); }
 
 // What the open dialog showed, read when it first appeared.
 struct Seen {
@@ -53,7 +27,6 @@ struct Seen {
 
 // Runs InputQuery with value and lets act() drive the dialog once it is open.
 bool Drive(QString& value, Seen& seen, const std::function<void(QDialog&, QLineEdit&)>& act) {
-    App();
     QTimer::singleShot(0, [&] {
         // The timer fires inside the dialog's own loop, so the dialog is open by now.
         QDialog* dialog = nullptr;

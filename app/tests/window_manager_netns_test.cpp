@@ -28,9 +28,11 @@
 #include <vector>
 
 #include "app/frmmain.h"
-#include "logfiles/tests/temp_dir.h"
 #include "settings/settings.h"
-#include "tests/e2e_support.h"
+#include "testsupport/display.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
+#include "testsupport/temp_dir.h"
 #include "view/rolling_view.h"
 
 namespace tarvane {
@@ -42,15 +44,8 @@ using testing::TempDir;
 
 VirtualDisplay* display = nullptr;
 
-// Processes events until the condition holds or the limit passes.
 bool WaitFor(const std::function<bool()>& condition, int limitMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return QTest::qWaitFor(condition, limitMs);
 }
 
 std::string Id(const QWidget* w) { return std::to_string(w->winId()); }

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <set>
 
-#include "fixed_clock.h"
-#include "temp_dir.h"
+#include "testsupport/file_limits.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 
 namespace tarvane {
 namespace {

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <set>
 
-#include "logfiles/tests/temp_dir.h"
 #include "settings/tests/xml_samples.h"
+#include "testsupport/file_limits.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/errors.h"
 #include "velmar/records.h"
 #include "velmar/system.h"

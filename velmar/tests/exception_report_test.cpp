@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
+#include "testsupport/file_limits.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/errors.h"
 #include "velmar/system.h"
 #include "velmar/tests/report_reader.h"
@@ -19,9 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using tarvane::testing::ReadFile;
 using tarvane::testing::TempDir;
-
-// The date and time texts below are those of the C locale's formats.
-[[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
 using tarvane::testing::At;
 using tarvane::testing::FixedClock;

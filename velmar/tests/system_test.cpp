@@ -1,20 +1,16 @@
 #include "velmar/system.h"
 
 #include <gtest/gtest.h>
-
 #include <locale.h>
 
 #include <cstdlib>
 
-#include "logfiles/tests/fixed_clock.h"
+#include "testsupport/fixed_clock.h"
 
 namespace velmar {
 namespace {
 
 using tarvane::testing::At;
-
-// The separators below are those of the C locale.
-[[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
 TEST(ProgramDir, DirectoryPartAndLongPathPrefix) {
     struct Case {
@@ -44,6 +40,7 @@ TEST(TimeSeparator, OneWholePunctuationCharacterBetweenHoursAndMinutes) {
         const char* format;
         const char* separator;
     } cases[] = {
+        // clang-format off
         {"%H:%M:%S", ":"}, {"%H.%M.%S", "."}, {"%T", ":"},          {"%r", ":"},
         {"%I:%M:%S %p", ":"}, {"%l.%M %p", "."}, {"%OH.%OM", "."},  {"%-H.%M", "."},
         // Letters, several characters or none: the colon.
@@ -51,6 +48,7 @@ TEST(TimeSeparator, OneWholePunctuationCharacterBetweenHoursAndMinutes) {
         {"", ":"}, {"%p %I:%M", ":"},
         // A punctuation character of several bytes is taken whole.
         {"%H\uFF1A%M", "\uFF1A"},
+        // clang-format on
     };
     for (const Case& c : cases) EXPECT_EQ(TimeSeparatorOf(c.format), c.separator) << c.format;
     ::uselocale(previous);
