@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz/scratch_dir.h"
 #include "logfiles/clock.h"
 #include "logfiles/logfiles.h"
 #include "reception/intake.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -34,8 +34,7 @@ class Lines final : public tarvane::IntakeView {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string& dir = tarvane::fuzzing::ScratchDir();
-    (void)dir;
+    tarvane::testing::ProcessTempDir();
     // Four bytes of sender address, the threshold, the exclusion list's length, the list, then
     // the datagram.
     if (size < 6) return 0;
