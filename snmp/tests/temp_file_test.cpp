@@ -49,16 +49,5 @@ TEST(CreateTempFile, WithoutTemporaryDirectoryRaisesAFileErrorAndMakesNothing) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
 }
 
-TEST(OpenTextInTempFile, WritesTheTextAndCrLfThenOpensThatFile) {
-    TempDir dir;
-    std::vector<std::string> opened;
-    const std::string text("0AFF00\0x", 8);
-    OpenTextInTempFile(text, [&](const std::string& path) { opened.push_back(path); });
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(std::filesystem::path(opened[0]).parent_path(), dir.path());
-    EXPECT_EQ(ReadFile(opened[0]), text + "\r\n");
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{std::filesystem::path(opened[0]).filename()});
-}
-
 }  // namespace
 }  // namespace tarvane

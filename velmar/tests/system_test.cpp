@@ -55,17 +55,9 @@ TEST(TimeSeparator, OneWholePunctuationCharacterBetweenHoursAndMinutes) {
     ::freelocale(utf8);
 }
 
-TEST(TimeOfDay, BrokenDownAndDateTimeValues) {
+TEST(TimeOfDay, HoursToMilliseconds) {
     EXPECT_EQ(TimeOfDayText(At(2024, 3, 5, 14, 7, 9, 123)), "14:07:09.123");
     EXPECT_EQ(TimeOfDayText(At(2024, 3, 5)), "00:00:00.000");
-    // 1900-01-01 18:00:00.000 and a day before the epoch, whose fraction still counts forward.
-    EXPECT_EQ(TimeOfDayText(2.75), "18:00:00.000");
-    EXPECT_EQ(TimeOfDayText(-1.5), "12:00:00.000");
-    const tarvane::LocalTime t = FromDateTime(45356.5 + 1.0 / 86400000);
-    EXPECT_EQ(tarvane::DateStamp(t), "20240305");
-    EXPECT_EQ(TimeOfDayText(t), "12:00:00.001");
-    // -1 is the clock's current time: the text keeps its form.
-    EXPECT_EQ(TimeOfDayText(-1.0).size(), 12u);
 }
 
 }  // namespace
