@@ -123,28 +123,14 @@ TEST(InputQueryLayout, DialogUnitsFollowTheFont) {
         QSize client;
         QRect prompt, edit, ok, cancel;
     } cases[] = {
+        // clang-format off
         // 6 px letters, 13 px lines: 1.5 px per horizontal unit, 1.625 px per vertical one.
-        {6,
-         13,
-         48,
-         13,
-         21,
-         {270, 103},
-         {12, 13, 48, 13},
-         {12, 31, 246, 21},
-         {57, 67, 75, 23},
-         {138, 67, 75, 23}},
+        {6, 13, 48, 13, 21, {270, 103},
+         {12, 13, 48, 13}, {12, 31, 246, 21}, {57, 67, 75, 23}, {138, 67, 75, 23}},
         // A prompt wider than the wrap width is held to it and grows downwards.
-        {7,
-         16,
-         400,
-         32,
-         24,
-         {315, 133},
-         {14, 16, 287, 32},
-         {14, 53, 287, 24},
-         {67, 92, 88, 28},
-         {161, 92, 88, 28}},
+        {7, 16, 400, 32, 24, {315, 133},
+         {14, 16, 287, 32}, {14, 53, 287, 24}, {67, 92, 88, 28}, {161, 92, 88, 28}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         const InputQueryLayout l =

@@ -24,22 +24,6 @@
 namespace tarvane {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "rolling_view_test";
-        static char* argv[] = {name, nullptr};
-        app_ = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app_.reset(); }
-
-  private:
-    std::unique_ptr<QApplication> app_;
-};
-
-const auto* const g_qt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 // A shown window holding the view, as the main window does; the view is a child so that its
 // height is not bound by a window manager's minimum.
 class RollingViewTest : public ::testing::Test {
