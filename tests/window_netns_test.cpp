@@ -25,21 +25,6 @@ class WindowTest : public ::testing::Test {
         display.emplace();
         if (!display->Ok()) GTEST_SKIP() << "no Xvfb or xdotool";
     }
-    std::vector<std::string> Lines() {
-        std::vector<std::string> rest;
-        for (const auto& line : dir.DailyLines())
-            rest.push_back(AfterTimeStamp(line).value_or("?" + line));
-        return rest;
-    }
-    // Waits until the last daily line is the given one (after its time stamp).
-    bool WaitForLastLine(const std::string& line) {
-        return WaitUntil(
-            [&] {
-                const auto lines = Lines();
-                return !lines.empty() && lines.back() == line;
-            },
-            10s);
-    }
     ProgramDir dir;
     std::optional<VirtualDisplay> display;
 };
@@ -89,7 +74,7 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
 
     for (const char* text : {"<134>Dec  9 12:00:00 host app: hello", "plain text", "<11>error"})
         SendDatagram("127.0.0.1", text);
-    ASSERT_TRUE(WaitForLastLine("[3] 127.0.0.1 <11>error"));
+    ASSERT_TRUE(dir.WaitForLastMessage("[3] 127.0.0.1 <11>error"));
     display->Screenshot(dir.Root() / "main.png");
 
     std::atomic<bool> stop{false};
@@ -100,7 +85,7 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
             std::this_thread::sleep_for(500us);
         }
     });
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() > 10; }, 10s)) << "traffic is handled";
+    ASSERT_TRUE(WaitUntil([&] { return dir.Messages().size() > 10; }, 10s)) << "traffic is handled";
     const auto pressed = std::chrono::steady_clock::now();
     EXPECT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "x"}));
     const auto code = program.Proc().WaitForExit(5s);
@@ -117,7 +102,7 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     ASSERT_TRUE(window) << ReadFile(dir.OutputFile());
     ASSERT_TRUE(program.WaitUntilReady(dir));
     SendDatagram("127.0.0.1", "<14>before");
-    ASSERT_TRUE(WaitForLastLine("[6] 127.0.0.1 <14>before"));
+    ASSERT_TRUE(dir.WaitForLastMessage("[6] 127.0.0.1 <14>before"));
 
     // File menu, its first item; the dialog proposes the current value all selected.
     ASSERT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "Return"}));
@@ -134,8 +119,8 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
 
     SendDatagram("127.0.0.1", "<14>x");
     SendDatagram("127.0.0.1", "<13>x");
-    ASSERT_TRUE(WaitForLastLine("[5] 127.0.0.1 <13>x"));
-    EXPECT_EQ(Lines(),
+    ASSERT_TRUE(dir.WaitForLastMessage("[5] 127.0.0.1 <13>x"));
+    EXPECT_EQ(dir.Messages(),
               (std::vector<std::string>{"[6] 127.0.0.1 <14>before", "[5] 127.0.0.1 <13>x"}));
 
     // Help has no access letter: from the File menu one step right, then its first item.

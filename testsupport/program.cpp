@@ -69,6 +69,21 @@ std::vector<std::string> ProgramDir::DailyLines() const {
 
 void ProgramDir::ForgetLinesSoFar() { forgotten_ += DailyLines().size(); }
 
+std::vector<std::string> ProgramDir::Messages() const {
+    std::vector<std::string> rest;
+    for (const auto& line : DailyLines()) rest.push_back(AfterTimeStamp(line).value_or("?" + line));
+    return rest;
+}
+
+bool ProgramDir::WaitForLastMessage(const std::string& message, Duration limit) const {
+    return WaitUntil(
+        [&] {
+            const auto messages = Messages();
+            return !messages.empty() && messages.back() == message;
+        },
+        limit);
+}
+
 std::vector<std::string> ProgramDir::WaitForDailyLines(size_t count, Duration limit) const {
     std::vector<std::string> lines;
     WaitUntil(

@@ -33,6 +33,10 @@ class ProgramDir {
     std::vector<std::filesystem::path> FilesMatching(const std::string& regex) const;
     // From now on DailyLines leaves out the lines written so far.
     void ForgetLinesSoFar();
+    // The daily lines after their time stamps ("?" and the line where it has none).
+    std::vector<std::string> Messages() const;
+    // Waits until the last daily line is the given one after its time stamp.
+    bool WaitForLastMessage(const std::string& message, Duration limit = 10s) const;
 
   private:
     TempDir root_{TempDir::kApart};

@@ -98,14 +98,6 @@ TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
     EXPECT_FALSE(fs::exists("Exception.txt"));
 }
 
-TEST_F(ExceptionReportTest, DefaultNameLiesInTheProgramDirectory) {
-    const std::string name =
-        SaveExceptionRecAsXML(Rec(""), FixedClock(At(2024, 3, 5, 14, 7, 9, 5)));
-    made.push_back(name);
-    EXPECT_EQ(name, GetProgramDir() + "EXCEPTION-20240305140709005.XML");
-    EXPECT_TRUE(fs::is_regular_file(name));
-}
-
 TEST_F(ExceptionReportTest, NameRules) {
     const tarvane::LocalTime t = At(2024, 3, 5, 14, 7, 9, 123);
     struct Case {
