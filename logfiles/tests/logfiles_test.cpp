@@ -16,12 +16,7 @@ namespace tarvane {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
-
-using testing::At;
-using testing::FixedClock;
+using namespace tarvane::testing;
 
 TEST(DayNumbers, RoundTripAndKnownDays) {
     EXPECT_EQ(DayNumber(At(1899, 12, 30)), 0);

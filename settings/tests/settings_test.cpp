@@ -21,9 +21,7 @@ namespace tarvane {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
+using namespace tarvane::testing;
 
 const char kDefaults[] =
     "<xml>\r\n <GlobalSettings>\r\n  <Severity>7</Severity>\r\n"

@@ -13,11 +13,7 @@ namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using tarvane::testing::ReadFile;
-using tarvane::testing::TempDir;
-
-using tarvane::testing::At;
-using tarvane::testing::FixedClock;
+using namespace tarvane::testing;
 
 class ForwardTest : public ::testing::Test {
   protected:

@@ -15,12 +15,7 @@ namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using tarvane::testing::ReadFile;
-using tarvane::testing::TempDir;
-using tarvane::testing::WriteFile;
-
-using tarvane::testing::At;
-using tarvane::testing::FixedClock;
+using namespace tarvane::testing;
 
 TEST(EventLogText, CodeTextsAndLevels) {
     struct Case {

@@ -18,11 +18,7 @@ namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using tarvane::testing::ReadFile;
-using tarvane::testing::TempDir;
-
-using tarvane::testing::At;
-using tarvane::testing::FixedClock;
+using namespace tarvane::testing;
 
 // Five plain decimal numbers, each followed by its letter.
 bool IsUpTimeText(const std::string& text) {
