@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "settings/tests/xml_samples.h"
 #include "testsupport/network.h"
 #include "testsupport/program.h"
 
@@ -30,6 +31,10 @@ std::string SettingsFile(int severity, const std::string& excluded) {
            excluded +
            "</ExcludedClientIPs>\r\n"
            " </GlobalSettings>\r\n</xml>\r\n";
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -76,6 +81,9 @@ struct Case {
 };
 
 TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
+    const std::vector<std::pair<std::string, std::string>> sixOnly{{"10.1.1.1", "<15>x"},
+                                                                   {"10.1.1.1", "<14>x"}};
+    const std::string six = "[6] 10.1.1.1 <14>x";
     const std::vector<Case> cases{
         {"severity 6",
          SettingsFile(6, ""),
@@ -93,6 +101,18 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
          SettingsFile(7, "10.1.1.10; 10.1.1.1"),
          {{"10.1.1.1", "<13>a"}, {"10.1.1.10", "<13>b"}, {"10.1.1.100", "<13>c"}},
          {"[5] 10.1.1.100 <13>c"}},
+        {"UTF-16 LE with its mark", testing::Utf16(SettingsFile(6, ""), false), sixOnly, {six}},
+        {"UTF-16 BE with its mark", testing::Utf16(SettingsFile(6, ""), true), sixOnly, {six}},
+        {"declared ISO-8859-1",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n" +
+             SettingsFile(6, "caf\xe9 10.1.1.100"),
+         {{"10.1.1.100", "<14>hidden"}, {"10.1.1.1", "<15>x"}, {"10.1.1.1", "<14>x"}},
+         {six}},
+        {"internal entity",
+         "<!DOCTYPE xml [<!ENTITY s \"6\">]>\r\n" +
+             Replaced(SettingsFile(6, ""), "<Severity>6", "<Severity>&s;"),
+         sixOnly,
+         {six}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -110,19 +130,27 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
 // What lies in the settings file's place.
 enum class Place { kFile, kFifo, kSymlink, kHardLink, kTerminal };
 
-// A file that is not well-formed (the kinds of failure are the settings test's), or one reached
+// A file that is no settings file at all, not well-formed, too costly to parse, or reached
 // through a link: reported (in a report file and on standard error) without a word of what it
 // holds, left as it is, and the program runs at threshold 0 without blocking on it.
 TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>6</Severity>\r\n";
     // Not well-formed, so a parse of it would quote it.
     const std::string secret = "<SECRET-TEXT & <xml>";
+    std::string attributes = "<xml";
+    for (int i = 0; i < 100000; ++i) attributes += " a" + std::to_string(i) + "=''";
+    attributes += "/>";
     const struct {
         const char* what;
         std::string settings;
         Place place = Place::kFile;
     } cases[] = {
         {"unclosed", broken},
+        {"bare &", SettingsFile(6, "10.1.1.1 & 10.1.1.10")},
+        {"external entity", "<!DOCTYPE xml [<!ENTITY e SYSTEM \"file:///etc/hostname\">]>\r\n" +
+                                SettingsFile(6, "&e;")},
+        {"billion laughs", testing::BillionLaughs(SettingsFile(6, "&l10;"))},
+        {"100,000 attributes", attributes},
         {"fifo", "", Place::kFifo},
         {"symbolic link to a file of another owner", secret, Place::kSymlink},
         {"hard link to a file of another owner", secret, Place::kHardLink},
