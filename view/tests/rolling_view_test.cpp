@@ -6,11 +6,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTest>
 #include <QTextBlock>
 #include <QThread>
 #include <QTimer>
@@ -264,11 +264,7 @@ TEST_F(RollingViewTest, PaintingResumesAfterABurst) {
         view_->ShowLine(QStringLiteral("line %1").arg(i));
         QApplication::processEvents();
     }
-    QElapsedTimer waited;
-    waited.start();
-    while (!view_->viewport()->updatesEnabled() && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    EXPECT_TRUE(view_->viewport()->updatesEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view_->viewport()->updatesEnabled(); }, 10000));
 }
 
 // The rules step by step on a plain widget of the same kind: every line added on its own, rows
