@@ -107,16 +107,6 @@ TEST(InputQuery, KeysDecideTheOutcome) {
     }
 }
 
-TEST(InputQuery, EntryIsCutAt255Characters) {
-    QString value = "7";
-    Seen seen;
-    Drive(value, seen, [](QDialog&, QLineEdit& edit) {
-        QTest::keyClicks(&edit, QString(300, QChar('9')));
-        QTest::keyClick(&edit, Qt::Key_Return);
-    });
-    EXPECT_EQ(value, QString(255, QChar('9')));
-}
-
 TEST(InputQueryLayout, DialogUnitsFollowTheFont) {
     struct Case {
         int ave, height, promptW, promptH, editH;
