@@ -446,19 +446,15 @@ TEST(WindowManagerStarts, EveryStartPlacesTheFrame) {
 }  // namespace
 }  // namespace tarvane
 
-int main(int argc, char** argv) {
-    // The display and its window manager come before the application that connects to them.
-    std::unique_ptr<tarvane::e2e::VirtualDisplay> display;
-    if (tarvane::e2e::InPrivateNetwork()) {
-        display = std::make_unique<tarvane::e2e::VirtualDisplay>();
-        if (display->Ok() && display->StartWindowManager()) {
-            ::setenv("DISPLAY", display->Name().c_str(), 1);
-            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-            tarvane::display = display.get();
-        }
+namespace tarvane::testing {
+// The display and its window manager come before the application that connects to them.
+void BeforeApplication() {
+    if (!e2e::InPrivateNetwork()) return;
+    static e2e::VirtualDisplay screen;
+    if (screen.Ok() && screen.StartWindowManager()) {
+        ::setenv("DISPLAY", screen.Name().c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        tarvane::display = &screen;
     }
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    const int code = RUN_ALL_TESTS();
-    return code;
 }
+}  // namespace tarvane::testing
