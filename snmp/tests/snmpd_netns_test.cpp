@@ -1,4 +1,5 @@
-// End to end against a real agent: snmpd serves the UPS address on lo of a private namespace.
+// End to end against a real agent: snmpd serves the UPS address on lo of a private namespace;
+// and the client's failures, whose names are looked up where they cannot leave it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -152,6 +153,31 @@ TEST_F(SnmpdAgent, QueryShowsAGetResponseWithTheTemperature) {
     EXPECT_EQ(ReadTagged(binding, 0x06).value,
               std::string_view("\x2B\x06\x01\x04\x01\x82\x3E\x01\x01\x01\x02\x02\x02\x00", 14));
     EXPECT_EQ(Number(ReadTagged(binding, 0x42).value, false), 27);
+}
+
+// A name is looked up, so only where the resolver cannot reach out.
+TEST(UdpClientSend, ReportsOversizeAndBadAddressWithTheirTexts) {
+    if (!e2e::InPrivateNetwork()) GTEST_SKIP() << "needs a private network namespace";
+    const struct {
+        std::string host;
+        std::size_t size;
+        const char* message;
+    } cases[] = {
+        {"127.0.0.1", 70000, "Package Size Too Big."},
+        {"ups.example", 46, "Socket Error # 11001\r\nHost not found."},
+        {"", 46, "Socket Error # 11001\r\nHost not found."},
+    };
+    UdpClient client;
+    client.Port = 9;
+    for (const auto& c : cases) {
+        client.Host = c.host;
+        try {
+            client.Send(std::string(c.size, 'x'));
+            ADD_FAILURE() << c.host;
+        } catch (const velmar::ESocketError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.host;
+        }
+    }
 }
 
 }  // namespace
