@@ -130,6 +130,41 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
 // What lies in the settings file's place.
 enum class Place { kFile, kFifo, kSymlink, kHardLink, kTerminal };
 
+// Puts the settings in the file's place as the case asks; a terminal's descriptor is left in
+// terminal.
+void PutInPlace(Place place, const std::string& settings, const std::filesystem::path& file,
+                const std::filesystem::path& outside, int& terminal) {
+    switch (place) {
+        case Place::kFile:
+            WriteFile(file, settings);
+            break;
+        case Place::kFifo:
+            ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+            break;
+        case Place::kSymlink:
+        case Place::kHardLink:
+            WriteFile(outside, settings);
+            // Another owner's where the test may give it one (the real root); in a user
+            // namespace the file stays the test's own, and the link must fail all the same.
+            if (::chown(outside.c_str(), 65534, 65534) != 0) {
+                ASSERT_TRUE(errno == EPERM || errno == EINVAL) << std::strerror(errno);
+            }
+            if (place == Place::kSymlink) {
+                std::filesystem::create_symlink(outside, file);
+            } else {
+                std::filesystem::create_hard_link(outside, file);
+            }
+            break;
+        case Place::kTerminal:
+            terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+            ASSERT_GE(terminal, 0);
+            ASSERT_EQ(::grantpt(terminal), 0);
+            ASSERT_EQ(::unlockpt(terminal), 0);
+            std::filesystem::create_symlink(::ptsname(terminal), file);
+            break;
+    }
+}
+
 // A file that is no settings file at all, not well-formed, too costly to parse, or reached
 // through a link: reported (in a report file and on standard error) without a word of what it
 // holds, left as it is, and the program runs at threshold 0 without blocking on it.
@@ -161,35 +196,7 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
         ProgramDir own;
         const auto file = own.Dir() / "Tarvane.xml", outside = own.Root() / "outside.xml";
         int terminal = -1;
-        switch (c.place) {
-            case Place::kFile:
-                WriteFile(file, c.settings);
-                break;
-            case Place::kFifo:
-                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
-                break;
-            case Place::kSymlink:
-            case Place::kHardLink:
-                WriteFile(outside, c.settings);
-                // Another owner's where the test may give it one (the real root); in a user
-                // namespace the file stays the test's own, and the link must fail all the same.
-                if (::chown(outside.c_str(), 65534, 65534) != 0) {
-                    ASSERT_TRUE(errno == EPERM || errno == EINVAL) << std::strerror(errno);
-                }
-                if (c.place == Place::kSymlink) {
-                    std::filesystem::create_symlink(outside, file);
-                } else {
-                    std::filesystem::create_hard_link(outside, file);
-                }
-                break;
-            case Place::kTerminal:
-                terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-                ASSERT_GE(terminal, 0);
-                ASSERT_EQ(::grantpt(terminal), 0);
-                ASSERT_EQ(::unlockpt(terminal), 0);
-                std::filesystem::create_symlink(::ptsname(terminal), file);
-                break;
-        }
+        ASSERT_NO_FATAL_FAILURE(PutInPlace(c.place, c.settings, file, outside, terminal));
         Tarvane running(own, OffscreenEnvironment(own));
         ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
         // The terminal hangs up; the program has nothing to do with it and goes on.

@@ -160,10 +160,17 @@ TEST_F(SettingsTest, ReadingRules) {
     EXPECT_TRUE(CsvFiles().empty());
 }
 
-// Each failure leaves the values as they were when it happened, the file as it was, one report
-// beside the program and, with every level admitted, one CSV entry of code 30000.
-TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
-    velmar::GlobalSettings.Log.LogLevel = 9;
+// A failed load: the file, the report's trace, class and message (empty: not checked) and the
+// values left; unless given, those stay as they were before the load.
+struct Failure {
+    std::string file;
+    int trace;
+    std::string className, message;
+    int32_t severity = 99, days = 98;
+    std::string excluded = "held";
+};
+
+std::vector<Failure> Failures() {
     const std::string broken = "<xml>\r\n <GlobalSettings>\r\n  <Severity>7</Sev>\r\n</xml>\r\n";
     const std::string kSingle = "Element does not contain a single text node";
     // Files that would cost the parse too much, each past one of its limits.
@@ -176,14 +183,7 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
     for (int i = 0; i < 300; ++i) references += "&t;";
     const std::string text = "<!DOCTYPE xml [<!ENTITY t '" + std::string(10000, 't') + "'>]>" +
                              File("1", "1", references);
-    // Unless given, the values stay as they were before the load.
-    struct Case {
-        std::string file;
-        int trace;
-        std::string className, message;
-        int32_t severity = 99, days = 98;
-        std::string excluded = "held";
-    } cases[] = {
+    return {
         {"<xml><GlobalSettings><Severity>6</Severity><DaysOfFilesRetained>7<!-- c -->"
          "</DaysOfFilesRetained></GlobalSettings></xml>",
          310, "EXMLDocError", kSingle, 6},
@@ -221,7 +221,13 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
          "Only one top level element is allowed in an XML document"},
         {"<a:xml xmlns:a=\"urn:a\"/>", 300, "EOleException", ""},
     };
-    for (const Case& c : cases) {
+}
+
+// Each failure leaves the values as they were when it happened, the file as it was, one report
+// beside the program and, with every level admitted, one CSV entry of code 30000.
+TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
+    velmar::GlobalSettings.Log.LogLevel = 9;
+    for (const Failure& c : Failures()) {
         SCOPED_TRACE(c.file);
         WriteFile(kFileName, c.file);
         for (const fs::path& p : CsvFiles()) fs::remove(p);
