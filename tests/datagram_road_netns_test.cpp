@@ -40,6 +40,13 @@ std::string ExpectedLine(const LoopbackCapture::Datagram& datagram, std::optiona
     return line;
 }
 
+// Takes every free block, so that a line cannot fit in what is left of a file's last one.
+void FillDisk(const fs::path& filler) {
+    std::ofstream out(filler, std::ios::binary);
+    const std::string block(4096, 'f');
+    while (out.write(block.data(), block.size())) out.flush();
+}
+
 class DatagramRoad : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -233,14 +240,8 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
     const fs::path daily = DailyFile(), filler = dir.Dir() / "filler";
     const std::string earlier = ReadFile(daily);
     LoseWhile(
-        "full disk",
-        [&] {
-            // Every free block taken: the line cannot fit in what is left of the file's last one.
-            std::ofstream out(filler, std::ios::binary);
-            const std::string block(4096, 'f');
-            while (out.write(block.data(), block.size())) out.flush();
-        },
-        [&] { fs::remove(filler); }, std::string(6000, 'x'));
+        "full disk", [&] { FillDisk(filler); }, [&] { fs::remove(filler); },
+        std::string(6000, 'x'));
     CheckDailyFile();
     EXPECT_TRUE(ReadFile(daily).starts_with(earlier)) << "the earlier bytes are untouched";
 
@@ -261,11 +262,7 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
     // The other writer's line must fit in the file's last block once the disk is full.
     if ((4096 - fs::file_size(daily) % 4096) % 4096 < 64)
         appendOther(std::string(126, 'p') + "\r\n");
-    {
-        std::ofstream out(filler, std::ios::binary);
-        const std::string block(4096, 'f');
-        while (out.write(block.data(), block.size())) out.flush();
-    }
+    FillDisk(filler);
     const std::string before = ReadFile(daily), other = "another writer\r\n";
     Process tracer(
         {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-p", std::to_string(pid), "-P",
