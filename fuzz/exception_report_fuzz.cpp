@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/scratch_dir.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/exception_report.h"
 #include "velmar/records.h"
 #include "velmar/system.h"
@@ -16,8 +16,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A failed report leaves its line in Exception.txt of the working directory.
-    static const std::string& scratch = tarvane::fuzzing::ScratchDir();
-    (void)scratch;
+    tarvane::testing::ProcessTempDir();
     // Fields are separated by byte 0xFF, which UTF-8 never holds.
     std::string_view input(reinterpret_cast<const char*>(data), size);
     std::string fields[4];

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz/scratch_dir.h"
-#include "logfiles/logfiles.h"
-#include "reception/intake.h"
 #include "base/clock.h"
 #include "base/posix_file.h"
+#include "logfiles/logfiles.h"
+#include "reception/intake.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -35,8 +35,7 @@ class Lines final : public tarvane::IntakeView {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string& dir = tarvane::fuzzing::ScratchDir();
-    (void)dir;
+    tarvane::testing::ProcessTempDir();
     // Four bytes of sender address, the threshold, the exclusion list's length, the list, then
     // the datagram.
     if (size < 6) return 0;

@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/scratch_dir.h"
+#include "base/posix_file.h"
 #include "snmp/snmp_request.h"
 #include "snmp/temp_file.h"
-#include "base/posix_file.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -22,8 +22,7 @@ int Nibble(char c) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string& dir = tarvane::fuzzing::ScratchDir();
-    (void)dir;
+    tarvane::testing::ProcessTempDir();
     const std::string_view reply(reinterpret_cast<const char*>(data), size);
     const std::string text = tarvane::BytesToHex(reply);
     // Two uppercase digits per byte that read back as the byte, nothing else.

@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <string>
 
-#include "fuzz/scratch_dir.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reader takes a file name; one file per fuzzing process, rewritten for each input.
-    static const std::string path = tarvane::fuzzing::ScratchDir() + "/elf";
+    static const std::string path = tarvane::testing::ProcessTempDir() / "elf";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return 0;
     const bool written = std::fwrite(data, 1, size, f) == size;

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "logfiles/logfiles.h"
-#include "logfiles/tests/fixed_clock.h"
-#include "tests/e2e_support.h"
-#include "logfiles/logfiles.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {

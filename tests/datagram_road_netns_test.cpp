@@ -9,9 +9,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "tests/e2e_support.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {
@@ -36,6 +38,13 @@ std::string ExpectedLine(const LoopbackCapture::Datagram& datagram, std::optiona
         }
     }
     return line;
+}
+
+// Takes every free block, so that a line cannot fit in what is left of a file's last one.
+void FillDisk(const fs::path& filler) {
+    std::ofstream out(filler, std::ios::binary);
+    const std::string block(4096, 'f');
+    while (out.write(block.data(), block.size())) out.flush();
 }
 
 class DatagramRoad : public ::testing::Test {
@@ -63,14 +72,8 @@ class DatagramRoad : public ::testing::Test {
 
     // Checks the whole daily file: the expected lines, each once, in order, time stamped.
     void CheckDailyFile() {
-        const auto lines = dir.WaitForDailyLines(expected.size());
-        std::vector<std::string> rest;
-        for (const auto& line : lines) {
-            const auto after = AfterTimeStamp(line);
-            EXPECT_TRUE(after) << "no time stamp: " << line;
-            rest.push_back(after.value_or(line));
-        }
-        EXPECT_EQ(rest, expected);
+        dir.WaitForDailyLines(expected.size());
+        EXPECT_EQ(dir.Messages(), expected);
     }
 
     // Sends a datagram while place() has spoilt the daily file and, once the program has taken
@@ -89,16 +92,11 @@ class DatagramRoad : public ::testing::Test {
             ASSERT_TRUE(quiet) << what << ": the program stopped handling datagrams";
             SendDatagram("10.1.1.2", "<13>after" + n);
             const std::string after = "[5] 10.1.1.2 <13>after" + n;
-            ASSERT_TRUE(WaitUntil(
-                [&] {
-                    const auto lines = dir.DailyLines();
-                    return !lines.empty() && lines.back().ends_with(after);
-                },
-                10s))
+            ASSERT_TRUE(dir.WaitForLastMessage(after))
                 << what << ": nothing written after the file was mended";
             const std::string lost = "[5] 10.1.1.1 <13>" + lostText + n;
-            for (const auto& line : dir.DailyLines()) {
-                if (AfterTimeStamp(line) == lost) expected.push_back(lost);
+            for (const auto& message : dir.Messages()) {
+                if (message == lost) expected.push_back(lost);
             }
             proven = expected.empty() || expected.back() != lost;
             expected.push_back(after);
@@ -202,34 +200,19 @@ TEST_F(DatagramRoad, FifoOrLinkInTheDailyFilesPlace) {
         fs::remove(daily);
         fs::rename(saved, daily);
     };
-    LoseWhile(
-        "fifo",
-        [&] {
+    const std::pair<const char*, std::function<void()>> places[] = {
+        {"fifo", [&] { ASSERT_EQ(::mkfifo(daily.c_str(), 0644), 0); }},
+        {"link", [&] { fs::create_symlink(target, daily); }},
+        {"hard link", [&] { fs::create_hard_link(target, daily); }},
+        {"dangling link", [&] { fs::create_symlink(nowhere, daily); }},
+    };
+    for (const auto& [what, place] : places) {
+        const auto spoil = [&, &place = place] {
             fs::rename(daily, saved);
-            ASSERT_EQ(::mkfifo(daily.c_str(), 0644), 0);
-        },
-        mend, "into a fifo");
-    LoseWhile(
-        "link",
-        [&] {
-            fs::rename(daily, saved);
-            fs::create_symlink(target, daily);
-        },
-        mend, "through a link");
-    LoseWhile(
-        "hard link",
-        [&] {
-            fs::rename(daily, saved);
-            fs::create_hard_link(target, daily);
-        },
-        mend, "through a hard link");
-    LoseWhile(
-        "dangling link",
-        [&] {
-            fs::rename(daily, saved);
-            fs::create_symlink(nowhere, daily);
-        },
-        mend, "through a dangling link");
+            place();
+        };
+        LoseWhile(what, spoil, mend, std::string("into a ") + what);
+    }
     CheckDailyFile();
     EXPECT_EQ(ReadFile(target), "keep");
     EXPECT_FALSE(fs::exists(nowhere));
@@ -257,14 +240,8 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
     const fs::path daily = DailyFile(), filler = dir.Dir() / "filler";
     const std::string earlier = ReadFile(daily);
     LoseWhile(
-        "full disk",
-        [&] {
-            // Every free block taken: the line cannot fit in what is left of the file's last one.
-            std::ofstream out(filler, std::ios::binary);
-            const std::string block(4096, 'f');
-            while (out.write(block.data(), block.size())) out.flush();
-        },
-        [&] { fs::remove(filler); }, std::string(6000, 'x'));
+        "full disk", [&] { FillDisk(filler); }, [&] { fs::remove(filler); },
+        std::string(6000, 'x'));
     CheckDailyFile();
     EXPECT_TRUE(ReadFile(daily).starts_with(earlier)) << "the earlier bytes are untouched";
 
@@ -285,11 +262,7 @@ TEST_F(DatagramRoad, FullDiskCostsOnlyTheLineThatDidNotFit) {
     // The other writer's line must fit in the file's last block once the disk is full.
     if ((4096 - fs::file_size(daily) % 4096) % 4096 < 64)
         appendOther(std::string(126, 'p') + "\r\n");
-    {
-        std::ofstream out(filler, std::ios::binary);
-        const std::string block(4096, 'f');
-        while (out.write(block.data(), block.size())) out.flush();
-    }
+    FillDisk(filler);
     const std::string before = ReadFile(daily), other = "another writer\r\n";
     Process tracer(
         {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-p", std::to_string(pid), "-P",

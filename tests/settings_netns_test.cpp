@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "settings/tests/xml_samples.h"
-#include "tests/e2e_support.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {
@@ -34,12 +35,6 @@ std::string SettingsFile(int severity, const std::string& excluded) {
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     return text.replace(text.find(from), from.size(), to);
-}
-
-std::vector<std::string> WithoutTimeStamps(const std::vector<std::string>& lines) {
-    std::vector<std::string> rest;
-    for (const auto& line : lines) rest.push_back(AfterTimeStamp(line).value_or("?" + line));
-    return rest;
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -64,8 +59,8 @@ TEST_F(SettingsFileTest, EmptyDirectoryGetsTheFileOfDefaults) {
     EXPECT_EQ(ReadFile(settings), kDefaults);
     // The defaults are in force too: severity 7 is shown.
     SendDatagram("10.1.1.1", "<15>debug");
-    EXPECT_EQ(WithoutTimeStamps(dir.WaitForDailyLines(1)),
-              std::vector<std::string>{"[7] 10.1.1.1 <15>debug"});
+    dir.WaitForDailyLines(1);
+    EXPECT_EQ(dir.Messages(), std::vector<std::string>{"[7] 10.1.1.1 <15>debug"});
 }
 
 // Regression: a ":" in the program file's name was taken for a directory separator, and the
@@ -126,20 +121,49 @@ TEST_F(SettingsFileTest, ThresholdAndExclusionFromTheFile) {
         Tarvane running(own, OffscreenEnvironment(own));
         ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
         for (const auto& [source, bytes] : c.sent) SendDatagram(source, bytes);
-        const std::string& last = c.written.back();
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                const auto lines = WithoutTimeStamps(own.DailyLines());
-                return !lines.empty() && lines.back() == last;
-            },
-            10s));
-        EXPECT_EQ(WithoutTimeStamps(own.DailyLines()), c.written);
+        ASSERT_TRUE(own.WaitForLastMessage(c.written.back()));
+        EXPECT_EQ(own.Messages(), c.written);
         EXPECT_EQ(ReadFile(own.Dir() / "Tarvane.xml"), c.settings);
     }
 }
 
 // What lies in the settings file's place.
 enum class Place { kFile, kFifo, kSymlink, kHardLink, kTerminal };
+
+// Puts the settings in the file's place as the case asks; a terminal's descriptor is left in
+// terminal.
+void PutInPlace(Place place, const std::string& settings, const std::filesystem::path& file,
+                const std::filesystem::path& outside, int& terminal) {
+    switch (place) {
+        case Place::kFile:
+            WriteFile(file, settings);
+            break;
+        case Place::kFifo:
+            ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+            break;
+        case Place::kSymlink:
+        case Place::kHardLink:
+            WriteFile(outside, settings);
+            // Another owner's where the test may give it one (the real root); in a user
+            // namespace the file stays the test's own, and the link must fail all the same.
+            if (::chown(outside.c_str(), 65534, 65534) != 0) {
+                ASSERT_TRUE(errno == EPERM || errno == EINVAL) << std::strerror(errno);
+            }
+            if (place == Place::kSymlink) {
+                std::filesystem::create_symlink(outside, file);
+            } else {
+                std::filesystem::create_hard_link(outside, file);
+            }
+            break;
+        case Place::kTerminal:
+            terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+            ASSERT_GE(terminal, 0);
+            ASSERT_EQ(::grantpt(terminal), 0);
+            ASSERT_EQ(::unlockpt(terminal), 0);
+            std::filesystem::create_symlink(::ptsname(terminal), file);
+            break;
+    }
+}
 
 // A file that is no settings file at all, not well-formed, too costly to parse, or reached
 // through a link: reported (in a report file and on standard error) without a word of what it
@@ -172,35 +196,7 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
         ProgramDir own;
         const auto file = own.Dir() / "Tarvane.xml", outside = own.Root() / "outside.xml";
         int terminal = -1;
-        switch (c.place) {
-            case Place::kFile:
-                WriteFile(file, c.settings);
-                break;
-            case Place::kFifo:
-                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
-                break;
-            case Place::kSymlink:
-            case Place::kHardLink:
-                WriteFile(outside, c.settings);
-                // Another owner's where the test may give it one (the real root); in a user
-                // namespace the file stays the test's own, and the link must fail all the same.
-                if (::chown(outside.c_str(), 65534, 65534) != 0) {
-                    ASSERT_TRUE(errno == EPERM || errno == EINVAL) << std::strerror(errno);
-                }
-                if (c.place == Place::kSymlink) {
-                    std::filesystem::create_symlink(outside, file);
-                } else {
-                    std::filesystem::create_hard_link(outside, file);
-                }
-                break;
-            case Place::kTerminal:
-                terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-                ASSERT_GE(terminal, 0);
-                ASSERT_EQ(::grantpt(terminal), 0);
-                ASSERT_EQ(::unlockpt(terminal), 0);
-                std::filesystem::create_symlink(::ptsname(terminal), file);
-                break;
-        }
+        ASSERT_NO_FATAL_FAILURE(PutInPlace(c.place, c.settings, file, outside, terminal));
         Tarvane running(own, OffscreenEnvironment(own));
         ASSERT_TRUE(running.WaitUntilReady(own)) << ReadFile(own.OutputFile());
         // The terminal hangs up; the program has nothing to do with it and goes on.
@@ -209,7 +205,8 @@ TEST_F(SettingsFileTest, BrokenFileIsReportedAndTheProgramRunsAtThresholdZero) {
             SendDatagram("10.1.1.1", text);
         const std::vector<std::string> expected{"[0] 10.1.1.1 <8>x", "10.1.1.1 plain",
                                                 "[-1] 10.1.1.1 <-1>x", "[0] 10.1.1.1 <8>end"};
-        EXPECT_EQ(WithoutTimeStamps(own.WaitForDailyLines(expected.size())), expected);
+        own.WaitForDailyLines(expected.size());
+        EXPECT_EQ(own.Messages(), expected);
         EXPECT_TRUE(running.Proc().Running());
 
         const auto reports = own.FilesMatching(R"(EXCEPTION-\d{17}\.XML)");

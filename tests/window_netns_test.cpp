@@ -1,10 +1,6 @@
 // The real program on a virtual display, seen and driven with xdotool as a person would:
 // start-up, the start-up error box, File > Exit under traffic, the severity command, About.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e_support.h"
+#include "testsupport/display.h"
+#include "testsupport/network.h"
+#include "testsupport/program.h"
 
 namespace tarvane::e2e {
 namespace {
@@ -27,31 +25,12 @@ class WindowTest : public ::testing::Test {
         display.emplace();
         if (!display->Ok()) GTEST_SKIP() << "no Xvfb or xdotool";
     }
-    std::vector<std::string> Lines() {
-        std::vector<std::string> rest;
-        for (const auto& line : dir.DailyLines())
-            rest.push_back(AfterTimeStamp(line).value_or("?" + line));
-        return rest;
-    }
-    // Waits until the last daily line is the given one (after its time stamp).
-    bool WaitForLastLine(const std::string& line) {
-        return WaitUntil(
-            [&] {
-                const auto lines = Lines();
-                return !lines.empty() && lines.back() == line;
-            },
-            10s);
-    }
     ProgramDir dir;
     std::optional<VirtualDisplay> display;
 };
 
 TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
-    const int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_port = htons(514);
-    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    std::optional<UdpPeer> blocker(std::in_place, "0.0.0.0", 514);
 
     Tarvane program(dir, DisplayEnvironment(dir, display->Name()));
     const auto box = display->WaitForWindow("^Application Error$");
@@ -69,7 +48,7 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
     EXPECT_NE(ReadFile(dir.OutputFile()).find("Application Error\n"), std::string::npos);
     EXPECT_NE(ReadFile(dir.OutputFile()).find("Address and port are already in use."),
               std::string::npos);
-    ::close(blocker);
+    blocker.reset();
 
     // Neither a display nor the offscreen platform: one line and exit code 1, not the toolkit's
     // abort with its advice to reinstall.
@@ -95,7 +74,7 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
 
     for (const char* text : {"<134>Dec  9 12:00:00 host app: hello", "plain text", "<11>error"})
         SendDatagram("127.0.0.1", text);
-    ASSERT_TRUE(WaitForLastLine("[3] 127.0.0.1 <11>error"));
+    ASSERT_TRUE(dir.WaitForLastMessage("[3] 127.0.0.1 <11>error"));
     display->Screenshot(dir.Root() / "main.png");
 
     std::atomic<bool> stop{false};
@@ -106,7 +85,7 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
             std::this_thread::sleep_for(500us);
         }
     });
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() > 10; }, 10s)) << "traffic is handled";
+    ASSERT_TRUE(WaitUntil([&] { return dir.Messages().size() > 10; }, 10s)) << "traffic is handled";
     const auto pressed = std::chrono::steady_clock::now();
     EXPECT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "x"}));
     const auto code = program.Proc().WaitForExit(5s);
@@ -123,7 +102,7 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     ASSERT_TRUE(window) << ReadFile(dir.OutputFile());
     ASSERT_TRUE(program.WaitUntilReady(dir));
     SendDatagram("127.0.0.1", "<14>before");
-    ASSERT_TRUE(WaitForLastLine("[6] 127.0.0.1 <14>before"));
+    ASSERT_TRUE(dir.WaitForLastMessage("[6] 127.0.0.1 <14>before"));
 
     // File menu, its first item; the dialog proposes the current value all selected.
     ASSERT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "Return"}));
@@ -140,8 +119,8 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
 
     SendDatagram("127.0.0.1", "<14>x");
     SendDatagram("127.0.0.1", "<13>x");
-    ASSERT_TRUE(WaitForLastLine("[5] 127.0.0.1 <13>x"));
-    EXPECT_EQ(Lines(),
+    ASSERT_TRUE(dir.WaitForLastMessage("[5] 127.0.0.1 <13>x"));
+    EXPECT_EQ(dir.Messages(),
               (std::vector<std::string>{"[6] 127.0.0.1 <14>before", "[5] 127.0.0.1 <13>x"}));
 
     // Help has no access letter: from the File menu one step right, then its first item.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -197,24 +196,6 @@ std::string TimeOfDayText(const tarvane::LocalTime& t) {
     std::snprintf(buf, sizeof buf, "%02d%s%02d%s%02d.%03d", t.hour % 100, sep.c_str(),
                   t.minute % 100, sep.c_str(), t.second % 100, t.millisecond % 1000);
     return buf;
-}
-
-tarvane::LocalTime FromDateTime(double dateTime) {
-    const double whole = std::trunc(dateTime);
-    // The time of day is the fraction's distance from midnight, also for days before 1899.
-    int64_t ms = std::llround(std::fabs(dateTime - whole) * 86400000.0);
-    if (ms >= 86400000) ms = 86399999;
-    tarvane::LocalTime t = tarvane::FromDayNumber(static_cast<int64_t>(whole));
-    t.hour = static_cast<int>(ms / 3600000);
-    t.minute = static_cast<int>(ms / 60000 % 60);
-    t.second = static_cast<int>(ms / 1000 % 60);
-    t.millisecond = static_cast<int>(ms % 1000);
-    return t;
-}
-
-std::string TimeOfDayText(double dateTime) {
-    if (dateTime == -1) return TimeOfDayText(tarvane::SystemClockInstance().Now());
-    return TimeOfDayText(FromDateTime(dateTime));
 }
 
 }  // namespace velmar

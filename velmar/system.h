@@ -35,11 +35,5 @@ std::string ShortDateText(const tarvane::LocalTime& t);
 
 // "hh:mm:ss.zzz" with the locale's time separator.
 std::string TimeOfDayText(const tarvane::LocalTime& t);
-// The same for a date-time value (days since 1899-12-30, the fraction the time of day); the
-// value -1 stands for the current local time.
-std::string TimeOfDayText(double dateTime);
-
-// The broken-down local time of a date-time value, to the millisecond.
-tarvane::LocalTime FromDateTime(double dateTime);
 
 }  // namespace velmar

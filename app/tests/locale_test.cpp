@@ -11,9 +11,9 @@
 #include <string>
 
 #include "app/frmmain.h"
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
 #include "reception/intake.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/event_log.h"
 #include "velmar/syslog.h"
 

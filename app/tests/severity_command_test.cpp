@@ -43,56 +43,37 @@ CommandRun RunWith(int32_t severity, std::optional<std::string> answer, bool sav
     return r;
 }
 
-TEST(SeverityCommand, AcceptedEntriesAreStoredSavedAndShown) {
-    struct Case {
-        const char* entry;
-        int32_t severity;
-    } cases[] = {
-        {"05", 5},
-        {"  3", 3},
-        {"$A", 10},
-        {"-3", -3},
-        {"-2147483648", INT32_MIN},
-        {"2147483647", INT32_MAX},
-        {"0x1F", 31},
-        {"+4", 4},
-        {"0", 0},
-    };
-    for (const Case& c : cases) {
-        const CommandRun r = RunWith(7, c.entry);
-        ASSERT_TRUE(r.outcome) << c.entry << ": " << r.error;
-        EXPECT_EQ(r.proposed, "7");
-        EXPECT_EQ(r.severity, c.severity) << c.entry;
-        EXPECT_EQ(r.saves, 1) << c.entry;
-        EXPECT_EQ(r.savedSeverity, c.severity) << "saved before the new value was stored";
-        EXPECT_EQ(r.outcome->severity, c.severity);
-        EXPECT_EQ(r.outcome->panelText, "Severity: " + std::to_string(c.severity));
-        EXPECT_EQ(r.outcome->caption, std::string("Set SEVERITY level (") + c.entry + ")");
-    }
+// The entry is read under the integer syntax, whose cases have a test of their own; the
+// caption keeps it as typed.
+TEST(SeverityCommand, AcceptedEntryIsStoredSavedAndShown) {
+    const CommandRun r = RunWith(7, "$0A");
+    ASSERT_TRUE(r.outcome) << r.error;
+    EXPECT_EQ(r.proposed, "7");
+    EXPECT_EQ(r.severity, 10);
+    EXPECT_EQ(r.saves, 1);
+    EXPECT_EQ(r.savedSeverity, 10) << "saved before the new value was stored";
+    EXPECT_EQ(r.outcome->severity, 10);
+    EXPECT_EQ(r.outcome->panelText, "Severity: 10");
+    EXPECT_EQ(r.outcome->caption, "Set SEVERITY level ($0A)");
 }
 
 TEST(SeverityCommand, CancelRunsTheStepsWithTheProposedText) {
-    for (const int32_t current : {7, 0, -3, INT32_MIN}) {
-        const CommandRun r = RunWith(current, std::nullopt);
-        ASSERT_TRUE(r.outcome) << r.error;
-        EXPECT_EQ(r.proposed, std::to_string(current));
-        EXPECT_EQ(r.severity, current);
-        EXPECT_EQ(r.saves, 1) << "cancel still rewrites the settings file";
-        EXPECT_EQ(r.outcome->panelText, "Severity: " + std::to_string(current));
-        EXPECT_EQ(r.outcome->caption, "Set SEVERITY level (" + std::to_string(current) + ")");
-    }
+    const CommandRun r = RunWith(-3, std::nullopt);
+    ASSERT_TRUE(r.outcome) << r.error;
+    EXPECT_EQ(r.proposed, "-3");
+    EXPECT_EQ(r.severity, -3);
+    EXPECT_EQ(r.saves, 1) << "cancel still rewrites the settings file";
+    EXPECT_EQ(r.outcome->panelText, "Severity: -3");
+    EXPECT_EQ(r.outcome->caption, "Set SEVERITY level (-3)");
 }
 
-TEST(SeverityCommand, InvalidEntriesChangeNothing) {
-    for (const char* entry : {"abc", "", "7 ", "2147483648", "-2147483649", " ", "$", "1.5", "0x",
-                              "\t3", "--3", "$1FFFFFFFF"}) {
-        const CommandRun r = RunWith(7, entry);
-        EXPECT_FALSE(r.outcome) << entry;
-        EXPECT_EQ(r.errorClass, "EConvertError") << entry;
-        EXPECT_EQ(r.error, std::string("'") + entry + "' is not a valid integer value");
-        EXPECT_EQ(r.severity, 7) << entry;
-        EXPECT_EQ(r.saves, 0) << entry;
-    }
+TEST(SeverityCommand, InvalidEntryChangesNothing) {
+    const CommandRun r = RunWith(7, "7 ");
+    EXPECT_FALSE(r.outcome);
+    EXPECT_EQ(r.errorClass, "EConvertError");
+    EXPECT_EQ(r.error, "'7 ' is not a valid integer value");
+    EXPECT_EQ(r.severity, 7);
+    EXPECT_EQ(r.saves, 0);
 }
 
 TEST(SeverityCommand, SaveFailureKeepsTheNewThresholdButNoOutcome) {

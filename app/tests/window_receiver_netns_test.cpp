@@ -1,23 +1,19 @@
 // The window with its receiver on port 514 (inside a private namespace).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
 
 #include "app/frmmain.h"
-#include "app/tests/wait_for.h"
 #include "app/window_receiver.h"
 #include "logfiles/logfiles.h"
-#include "logfiles/tests/temp_dir.h"
 #include "settings/settings.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/udp_peer.h"
 #include "velmar/records.h"
 #include "view/rolling_view.h"
 
@@ -27,17 +23,10 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
-using testing::WaitFor;
 
-void SendTo514(const std::string& text) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(514);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-    ::close(fd);
-}
+bool WaitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 5000); }
+
+void SendTo514(const std::string& text) { testing::SendDatagram("127.0.0.1", text); }
 
 std::string TodaysFile() { return DailyLogFileName(SystemClockInstance().Now()); }
 
@@ -56,9 +45,7 @@ class WindowReceiverTest : public ::testing::Test {
 TEST_F(WindowReceiverTest, DatagramsWaitForTheWindowToBeShown) {
     SendTo514("<13>before show");
     // Handed off now, while the window is hidden: the view cannot take the focus.
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QTest::qWait(300);
     EXPECT_FALSE(fs::exists(TodaysFile()));
     form.show();
     SendTo514("<13>after show");

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "logfiles/tests/fixed_clock.h"
+#include "testsupport/fixed_clock.h"
 
 namespace tarvane {
 namespace {

@@ -5,27 +5,18 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <set>
+#include <string>
+#include <vector>
 
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
+#include "testsupport/file_limits.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 
 namespace tarvane {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::TempDir;
-using testing::WriteFile;
-
-using testing::At;
-using testing::FixedClock;
-
-std::set<std::string> Names(const fs::path& dir) {
-    std::set<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
-    return out;
-}
+using namespace tarvane::testing;
 
 TEST(DailyLogFileName, IsTheDatedName) {
     EXPECT_EQ(DailyLogFileName(At(2024, 3, 15)), "Tarvane-20240315.TXT");
@@ -112,11 +103,11 @@ TEST(DeleteExpiredFiles, KeepsTheLastDaysStampsAndObeysTheCaseRules) {
     fs::create_directory("Tarvane-old-TXT");
     // Five files go; the subdirectory is counted too but stays.
     EXPECT_EQ(DeleteExpiredFiles("Tarvane-", "TXT", 7, clock), 5);
-    EXPECT_EQ(Names(dir.path()),
-              (std::set<std::string>{"Tarvane-20240315.TXT", "Tarvane-20240309.TXT",
-                                     "tarvane-20200101.txt", "Tarvane-20240310.TXT.bak",
-                                     "Tarvane-copy-20240314-old.TXT", "Other-20200101.TXT",
-                                     "Tarvane-old-TXT"}));
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"Other-20200101.TXT", "Tarvane-20240309.TXT",
+                                        "Tarvane-20240310.TXT.bak", "Tarvane-20240315.TXT",
+                                        "Tarvane-copy-20240314-old.TXT", "Tarvane-old-TXT",
+                                        "tarvane-20200101.txt"}));
 }
 
 TEST(DeleteExpiredFiles, NoDaysProtectsNothing) {

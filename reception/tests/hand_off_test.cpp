@@ -12,16 +12,15 @@
 #include <vector>
 
 #include "reception/tests/window_loop.h"
+#include "testsupport/wait.h"
 
 namespace tarvane {
 namespace {
 
 using Outcome = HandOff::Outcome;
 
-// Waits, without a time limit of its own, until `condition` holds; ctest's timeout ends a hang.
-template <typename F>
-void AwaitTrue(F condition) {
-    while (!condition()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+void AwaitTrue(const std::function<bool()>& condition) {
+    ASSERT_TRUE(testing::WaitUntil(condition, std::chrono::seconds(30)));
 }
 
 // A hand-off driven by hand: the test is the window thread and counts the wake-ups.

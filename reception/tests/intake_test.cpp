@@ -2,12 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <filesystem>
 #include <vector>
 
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/errors.h"
 
 namespace tarvane {
@@ -35,7 +34,6 @@ struct FakeView : IntakeView {
 };
 
 TEST(DisplayLine, FollowsTheExamples) {
-    std::setlocale(LC_ALL, "C.UTF-8");
     const LocalTime t = At(2024, 3, 15, 14, 3, 7, 123);
     struct Case {
         const char* sender;

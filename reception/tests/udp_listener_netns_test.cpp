@@ -1,9 +1,6 @@
 // Port 514 and the site's addresses, in a private network namespace of this test's own.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -16,6 +13,7 @@
 
 #include "reception/tests/window_loop.h"
 #include "reception/udp_listener.h"
+#include "testsupport/udp_peer.h"
 #include "velmar/errors.h"
 #include "velmar/socket_errors.h"
 
@@ -24,30 +22,6 @@ namespace {
 
 constexpr const char* kLocal = "10.20.30.1";
 constexpr const char* kBroadcast = "10.20.30.255";
-
-int UdpSocket(const char* ip, int port) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, ip, &a.sin_addr);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void SendTo(int fd, const char* ip, int port, const std::string& data) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, ip, &to.sin_addr);
-    ASSERT_EQ(
-        ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-        static_cast<ssize_t>(data.size()))
-        << ip;
-}
 
 class ListenerOn514 : public ::testing::Test {
   protected:
@@ -89,25 +63,11 @@ TEST_F(ListenerOn514, ReceivesOnEveryAddressAndTheBroadcastAddress) {
     EXPECT_EQ(listener.Bindings[0].IP, "0.0.0.0");
     EXPECT_EQ(listener.Bindings[0].Port, 514);
 
-    const int fd = UdpSocket(kLocal, 0);
-    ASSERT_GE(fd, 0);
-    const int on = 1;
-    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on), 0);
+    testing::UdpPeer peer(kLocal);
+    peer.EnableBroadcast();
     for (const char* to : {"127.0.0.1", kLocal, kBroadcast}) {
-        SendTo(fd, to, 514, std::string("to ") + to);
+        peer.SendTo(to, 514, std::string("to ") + to);
         EXPECT_EQ(Next(), std::string("to ") + to + " from " + kLocal);
-    }
-    ::close(fd);
-}
-
-TEST_F(ListenerOn514, TakenPortRaisesTheBindMessage) {
-    UdpListener second(loop.handOff, {});
-    second.DefaultPort = 514;
-    try {
-        second.Open();
-        ADD_FAILURE() << "Open did not raise";
-    } catch (const velmar::ESocketError& e) {
-        EXPECT_STREQ(e.what(), velmar::kCouldNotBindSocket);
     }
 }
 

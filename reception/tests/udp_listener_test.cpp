@@ -1,11 +1,7 @@
 #include "reception/udp_listener.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +13,8 @@
 #include <vector>
 
 #include "reception/tests/window_loop.h"
+#include "testsupport/udp_peer.h"
+#include "testsupport/wait.h"
 #include "velmar/errors.h"
 #include "velmar/socket_errors.h"
 
@@ -24,6 +22,7 @@ namespace tarvane {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 SocketBinding Loopback(int port = 0) {
@@ -32,43 +31,6 @@ SocketBinding Loopback(int port = 0) {
     b.Port = port;
     return b;
 }
-
-// A UDP socket on 127.0.0.1 that sends to the listener.
-class Peer {
-  public:
-    Peer() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = Address(0);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        socklen_t n = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Peer() { ::close(fd_); }
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-
-    void Send(int port, const std::string& data) const {
-        const sockaddr_in to = Address(port);
-        ASSERT_EQ(::sendto(fd_, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                           sizeof to),
-                  static_cast<ssize_t>(data.size()));
-    }
-    int Port() const { return port_; }
-    int Fd() const { return fd_; }
-
-    static sockaddr_in Address(int port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return a;
-    }
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 // Bytes that differ from one position to the next, NUL included, so a cut or a shift shows.
 std::string Pattern(size_t size) {
@@ -126,7 +88,7 @@ class UdpListenerTest : public ::testing::Test {
         loop.handOff, [this](UdpListener& sender, std::string_view data, SocketBinding& binding) {
             Record(sender, data, binding);
         }};
-    Peer peer;
+    testing::UdpPeer peer;
     int port = 0;
     // Run inside the event, before and after it records the datagram.
     std::function<void(std::string_view)> before;
@@ -171,7 +133,7 @@ TEST_F(UdpListenerTest, BackToBackDatagramsOneAfterTheOtherInOrder) {
         log.push_back("enter " + std::string(data));
         // The second datagram is waiting in the socket while the first one's event still runs.
         if (data == "first") {
-            while (!secondSent) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_TRUE(testing::WaitUntil([&] { return secondSent.load(); }, 10s));
         }
     };
     after = [&](std::string_view data) { log.push_back("leave " + std::string(data)); };
@@ -214,7 +176,7 @@ TEST_F(UdpListenerTest, DeliveryGoesOnWhileTheWindowThreadIsInAModalLoop) {
             inModal = false;
         });
     });
-    while (!inModal) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(testing::WaitUntil([&] { return inModal.load(); }, 10s));
     peer.Send(port, "one");
     peer.Send(port, "two");
     command.join();
@@ -271,7 +233,7 @@ TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
 }
 
 TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
-    Peer taken;
+    testing::UdpPeer taken;
     struct Case {
         std::string ip;
         int port;
@@ -330,9 +292,7 @@ TEST_F(UdpListenerTest, CloseDiscardsAPendingHandOffWhileDatagramsKeepArriving) 
     // The window thread is busy, so the receive thread's next hand-off waits for it; then it
     // closes, as shutdown does.
     loop.Invoke([&] {
-        while (loop.handOff.PendingCount() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        EXPECT_TRUE(testing::WaitUntil([&] { return loop.handOff.PendingCount() > 0; }, 10s));
         delivered = ReceivedCount();
         listener.Close();
     });
@@ -355,21 +315,11 @@ TEST_F(UdpListenerTest, ClosedListenerDoesNotReadAReusedDescriptor) {
     Open();
     const int oldHandle = listener.Bindings[0].Handle.get();
     loop.Invoke([&] { listener.Close(); });
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(fd, oldHandle);
-    sockaddr_in a = Peer::Address(0);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    for (int i = 0; i < 50; ++i) peer.Send(ntohs(a.sin_port), "mine");
+    testing::UdpPeer next;
+    EXPECT_EQ(next.Fd(), oldHandle);
+    for (int i = 0; i < 50; ++i) peer.Send(next.Port(), "mine");
     int mine = 0;
-    char buffer[16];
-    pollfd p{fd, POLLIN, 0};
-    while (mine < 50 && ::poll(&p, 1, 5000) == 1) {
-        if (::recv(fd, buffer, sizeof buffer, 0) == 4) ++mine;
-    }
-    ::close(fd);
+    while (mine < 50 && next.ReceiveData(5000) == "mine") ++mine;
     EXPECT_EQ(mine, 50);
     EXPECT_EQ(ReceivedCount(), 0u);
 }

@@ -1,24 +1,27 @@
-// End to end against a real agent: snmpd serves the UPS address on lo of a private namespace.
+// End to end against a real agent: snmpd serves the UPS address on lo of a private namespace;
+// and the client's failures, whose names are looked up where they cannot leave it.
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include "snmp/tests/snmp_support.h"
+#include "snmp/tests/recording_view.h"
 #include "snmp/ups_query.h"
+#include "testsupport/network.h"
+#include "testsupport/process.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/errors.h"
 
 namespace tarvane {
 namespace {
 
-using testing::ReadFileBytes;
+using testing::ReadFile;
 using testing::RecordingView;
-using testing::ScratchDir;
+using testing::TempDir;
+using namespace std::chrono_literals;
 
 struct Tlv {
     unsigned tag = 0;
@@ -69,16 +72,6 @@ std::string FromHex(const std::string& hex) {
     return bytes;
 }
 
-bool OnlyLoopback() {
-    struct if_nameindex* names = if_nameindex();
-    bool only = names != nullptr;
-    for (struct if_nameindex* n = names; n && n->if_index != 0; ++n) {
-        if (std::string(n->if_name) != "lo") only = false;
-    }
-    if_freenameindex(names);
-    return only;
-}
-
 std::string FindSnmpd() {
     std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     path += ":/usr/sbin:/sbin:/usr/local/sbin";
@@ -98,69 +91,42 @@ class SnmpdAgent : public ::testing::Test {
         snmpd_ = FindSnmpd();
         if (snmpd_.empty()) GTEST_SKIP() << "snmpd is not installed";
         // The address goes onto lo: never outside a private namespace.
-        if (!OnlyLoopback()) GTEST_SKIP() << "needs a private network namespace";
-        const std::string add = std::string("ip addr add ") + kUpsAgentAddress + "/32 dev lo";
-        ASSERT_EQ(std::system(add.c_str()), 0) << add;
-        const std::string conf = dir_.Path() + "/snmpd.conf";
-        std::ofstream(conf) << "[snmp] persistentDir " << dir_.Path() << "/persist\n"
-                            << "rocommunity tomkin\n"
-                            << "override .1.3.6.1.4.1.318.1.1.1.2.2.2.0 uinteger 27\n";
-        log_ = dir_.Path() + "/snmpd.log";
-        const std::string pidFile = dir_.Path() + "/snmpd.pid";
-        const std::string listen = std::string("udp:") + kUpsAgentAddress + ":161";
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            std::FILE* out = std::freopen(log_.c_str(), "w", stdout);
-            if (out) dup2(fileno(out), STDERR_FILENO);
-            setenv("MIBS", "", 1);
-            execl(snmpd_.c_str(), "snmpd", "-f", "-Lo", "-C", "-c", conf.c_str(), "-p",
-                  pidFile.c_str(), "-M", dir_.Path().c_str(), listen.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
+        if (!e2e::InPrivateNetwork()) GTEST_SKIP() << "needs a private network namespace";
+        e2e::AddLoopbackAddress(kUpsAgentAddress);
+        const std::string conf = dir_.path() / "snmpd.conf";
+        testing::WriteFile(conf, "[snmp] persistentDir " + (dir_.path() / "persist").string() +
+                                     "\nrocommunity tomkin\n"
+                                     "override .1.3.6.1.4.1.318.1.1.1.2.2.2.0 uinteger 27\n");
+        agent_.emplace(std::vector<std::string>{snmpd_, "-f", "-Lo", "-C", "-c", conf, "-p",
+                                                dir_.path() / "snmpd.pid", "-M", dir_.path(),
+                                                std::string("udp:") + kUpsAgentAddress + ":161"},
+                       std::vector<std::string>{"MIBS="}, dir_.path(), log_);
         ASSERT_TRUE(WaitUntilAnswering()) << "snmpd did not answer:\n" << Log();
-    }
-
-    void TearDown() override {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
     }
 
     bool WaitUntilAnswering() {
         UdpClient probe;
         probe.Host = kUpsAgentAddress;
         probe.Port = kSnmpPort;
-        for (int attempt = 0; attempt < 60; ++attempt) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            try {
-                probe.Send(BuildGetRequest());
-                if (!probe.Receive(500).empty()) return true;
-            } catch (const velmar::ESocketError&) {
-                // Refused until snmpd has bound its port.
-                usleep(100000);
-            }
-        }
-        return false;
+        return testing::WaitUntil(
+                   [&] {
+                       try {
+                           probe.Send(BuildGetRequest());
+                           return !probe.Receive(500).empty() || !agent_->Running();
+                       } catch (const velmar::ESocketError&) {
+                           return !agent_->Running();  // refused until snmpd has bound its port
+                       }
+                   },
+                   30s) &&
+               agent_->Running();
     }
 
-    std::string Log() const {
-        try {
-            return ReadFileBytes(log_);
-        } catch (const std::exception&) {
-            return {};
-        }
-    }
+    std::string Log() const { return ReadFile(log_); }
 
-    ScratchDir dir_;
+    TempDir dir_;
     std::string snmpd_;
-    std::string log_;
-    pid_t pid_ = -1;
+    const std::string log_ = dir_.path() / "snmpd.log";
+    std::optional<e2e::Process> agent_;
 };
 
 TEST_F(SnmpdAgent, QueryShowsAGetResponseWithTheTemperature) {
@@ -170,7 +136,7 @@ TEST_F(SnmpdAgent, QueryShowsAGetResponseWithTheTemperature) {
     ASSERT_EQ(view.events.size(), 3u) << Log();
     const std::string hex = view.events[0].substr(std::string("AddLine ").size());
     ASSERT_FALSE(hex.empty()) << Log();
-    EXPECT_EQ(ReadFileBytes(view.opened[0]), hex + "\r\n");
+    EXPECT_EQ(ReadFile(view.opened[0]), hex + "\r\n");
 
     const std::string reply = FromHex(hex);
     std::string_view in = reply;
@@ -187,6 +153,31 @@ TEST_F(SnmpdAgent, QueryShowsAGetResponseWithTheTemperature) {
     EXPECT_EQ(ReadTagged(binding, 0x06).value,
               std::string_view("\x2B\x06\x01\x04\x01\x82\x3E\x01\x01\x01\x02\x02\x02\x00", 14));
     EXPECT_EQ(Number(ReadTagged(binding, 0x42).value, false), 27);
+}
+
+// A name is looked up, so only where the resolver cannot reach out.
+TEST(UdpClientSend, ReportsOversizeAndBadAddressWithTheirTexts) {
+    if (!e2e::InPrivateNetwork()) GTEST_SKIP() << "needs a private network namespace";
+    const struct {
+        std::string host;
+        std::size_t size;
+        const char* message;
+    } cases[] = {
+        {"127.0.0.1", 70000, "Package Size Too Big."},
+        {"ups.example", 46, "Socket Error # 11001\r\nHost not found."},
+        {"", 46, "Socket Error # 11001\r\nHost not found."},
+    };
+    UdpClient client;
+    client.Port = 9;
+    for (const auto& c : cases) {
+        client.Host = c.host;
+        try {
+            client.Send(std::string(c.size, 'x'));
+            ADD_FAILURE() << c.host;
+        } catch (const velmar::ESocketError& e) {
+            EXPECT_STREQ(e.what(), c.message) << c.host;
+        }
+    }
 }
 
 }  // namespace

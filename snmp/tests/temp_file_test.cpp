@@ -7,23 +7,23 @@
 #include <filesystem>
 #include <fstream>
 
-#include "snmp/tests/snmp_support.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/errors.h"
 
 namespace tarvane {
 namespace {
 
-using testing::ReadFileBytes;
-using testing::ScratchDir;
+using testing::ReadFile;
+using testing::TempDir;
 
 TEST(CreateTempFile, MakesOneNewFileOfItsOwnWithTheWholeText) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string first = CreateTempFile(".txt", "one");
     const std::string second = CreateTempFile(".txt", "two");
     EXPECT_NE(first, second);
     for (const std::string& name : {first, second}) {
         const std::filesystem::path p(name);
-        EXPECT_EQ(p.parent_path(), std::filesystem::path(dir.Path()));
+        EXPECT_EQ(p.parent_path(), dir.path());
         EXPECT_EQ(p.extension(), ".txt");
         struct stat st {};
         ASSERT_EQ(::stat(name.c_str(), &st), 0);
@@ -31,33 +31,22 @@ TEST(CreateTempFile, MakesOneNewFileOfItsOwnWithTheWholeText) {
         ::umask(mask);
         EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << name;
     }
-    EXPECT_EQ(ReadFileBytes(first), "one");
+    EXPECT_EQ(ReadFile(first), "one");
     // No placeholder stays beside them.
     EXPECT_EQ(dir.Entries().size(), 2u);
 }
 
 TEST(CreateTempFile, WithoutTemporaryDirectoryRaisesAFileErrorAndMakesNothing) {
-    ScratchDir dir;
-    const std::string plainFile = dir.Path() + "/plain";
+    TempDir dir;
+    const std::string plainFile = (dir.path() / "plain").string();
     std::ofstream(plainFile) << "x";
-    for (const std::string& tmp : {dir.Path() + "/missing", plainFile}) {
-        dir.PointTempDirAt(tmp);
+    for (const std::string& tmp : {(dir.path() / "missing").string(), plainFile}) {
+        ::setenv("TMPDIR", tmp.c_str(), 1);
         EXPECT_THROW(CreateTempFile(".txt", "x"), velmar::EInOutError) << tmp;
         EXPECT_THROW(OpenTextInTempFile("0AFF00", [](const std::string&) { FAIL(); }),
                      velmar::EInOutError);
     }
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"plain"});
-}
-
-TEST(OpenTextInTempFile, WritesTheTextAndCrLfThenOpensThatFile) {
-    ScratchDir dir;
-    std::vector<std::string> opened;
-    const std::string text("0AFF00\0x", 8);
-    OpenTextInTempFile(text, [&](const std::string& path) { opened.push_back(path); });
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(std::filesystem::path(opened[0]).parent_path(), std::filesystem::path(dir.Path()));
-    EXPECT_EQ(ReadFileBytes(opened[0]), text + "\r\n");
-    EXPECT_EQ(dir.Entries(), std::vector<std::string>{std::filesystem::path(opened[0]).filename()});
 }
 
 }  // namespace

@@ -1,35 +1,23 @@
 // Forwarding goes to the fixed syslog port, so this runs in a network namespace of its own.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
+#include "testsupport/udp_peer.h"
 #include "velmar/event_log.h"
-#include "velmar/tests/loopback_receiver.h"
 
 namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using tarvane::testing::ReadFile;
-using tarvane::testing::TempDir;
-
-[[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
-
-using tarvane::testing::At;
-using tarvane::testing::FixedClock;
+using namespace tarvane::testing;
 
 class ForwardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(receiver.Bound());
         tLog& log = GlobalSettings.Log;
         log.Tag = "MAIN";
         log.BaseName = (dir.path() / "diag").string();
@@ -44,7 +32,7 @@ class ForwardTest : public ::testing::Test {
         GlobalSettings.Log.Busy = false;
         GlobalSettings.Log.SyslogHost.clear();
     }
-    std::optional<std::string> Receive(int waitMs) { return receiver.Receive(waitMs); }
+    std::optional<std::string> Receive(int waitMs) { return receiver.ReceiveData(waitMs); }
     void Log(int32_t code, const std::string& text) {
         tLogRec entry;
         entry.Code = code;
@@ -55,7 +43,7 @@ class ForwardTest : public ::testing::Test {
     std::string Csv() { return ReadFile(GlobalSettings.Log.BaseName + "-20240305.CSV"); }
     TempDir dir;
     FixedClock clock{At(2024, 3, 5, 9, 0, 2)};
-    testing::LoopbackReceiver receiver{514};
+    tarvane::testing::UdpPeer receiver{"127.0.0.1", 514};
 };
 
 TEST_F(ForwardTest, PassingEntriesAreForwardedWithTheQuoteRule) {

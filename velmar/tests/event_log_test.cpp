@@ -7,23 +7,15 @@
 #include <filesystem>
 #include <thread>
 
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/system.h"
 
 namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using tarvane::testing::ReadFile;
-using tarvane::testing::TempDir;
-using tarvane::testing::WriteFile;
-
-// The separators below are those of the C locale.
-[[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
-
-using tarvane::testing::At;
-using tarvane::testing::FixedClock;
+using namespace tarvane::testing;
 
 TEST(EventLogText, CodeTextsAndLevels) {
     struct Case {

@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "logfiles/tests/fixed_clock.h"
-#include "logfiles/tests/temp_dir.h"
+#include "testsupport/file_limits.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/temp_dir.h"
 #include "velmar/errors.h"
 #include "velmar/system.h"
 #include "velmar/tests/report_reader.h"
@@ -17,14 +18,7 @@ namespace velmar {
 namespace {
 
 namespace fs = std::filesystem;
-using tarvane::testing::ReadFile;
-using tarvane::testing::TempDir;
-
-// The date and time texts below are those of the C locale's formats.
-[[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
-
-using tarvane::testing::At;
-using tarvane::testing::FixedClock;
+using namespace tarvane::testing;
 
 // Five plain decimal numbers, each followed by its letter.
 bool IsUpTimeText(const std::string& text) {
@@ -98,14 +92,6 @@ TEST_F(ExceptionReportTest, ReportHoldsTheTenElementsInOrderAndNothingElse) {
                   "Line: 2</e.Message><Notes>kFileName=Tarvane.xml</Notes></Exception></xml>");
     EXPECT_EQ(read.Field("e.Message"), rec.Message);
     EXPECT_FALSE(fs::exists("Exception.txt"));
-}
-
-TEST_F(ExceptionReportTest, DefaultNameLiesInTheProgramDirectory) {
-    const std::string name =
-        SaveExceptionRecAsXML(Rec(""), FixedClock(At(2024, 3, 5, 14, 7, 9, 5)));
-    made.push_back(name);
-    EXPECT_EQ(name, GetProgramDir() + "EXCEPTION-20240305140709005.XML");
-    EXPECT_TRUE(fs::is_regular_file(name));
 }
 
 TEST_F(ExceptionReportTest, NameRules) {

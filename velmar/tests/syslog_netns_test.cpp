@@ -1,28 +1,19 @@
-#include "velmar/syslog.h"
-
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
 #include <string>
 
-#include "logfiles/tests/fixed_clock.h"
+#include "testsupport/fixed_clock.h"
+#include "testsupport/network.h"
+#include "testsupport/udp_peer.h"
 #include "velmar/errors.h"
 #include "velmar/records.h"
-#include "velmar/tests/loopback_receiver.h"
+#include "velmar/syslog.h"
 
 namespace velmar {
 namespace {
-
-// English month names and the colon, as the C locale has them.
-[[maybe_unused]] const bool kLocale = ::setenv("LC_ALL", "C.UTF-8", 1) == 0;
 
 using tarvane::testing::At;
 using tarvane::testing::FixedClock;
@@ -47,22 +38,11 @@ TEST(SyslogDatagram, Pieces) {
     }
 }
 
-// Only lo: the namespace of our own that tests/netns-run.sh gives, whose resolver cannot reach
-// out either.
-bool InPrivateNetwork() {
-    struct if_nameindex* names = ::if_nameindex();
-    bool onlyLo = names && names[0].if_name && std::string(names[0].if_name) == "lo" &&
-                  !names[1].if_name;
-    ::if_freenameindex(names);
-    return onlyLo;
-}
-
 // A receiver on an ephemeral loopback port.
 class SyslogSendTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!InPrivateNetwork()) GTEST_SKIP() << "run through tests/netns-run.sh";
-        ASSERT_TRUE(receiver.Bound());
+        if (!tarvane::e2e::InPrivateNetwork()) GTEST_SKIP() << "run through tests/netns-run.sh";
         port = receiver.Port();
         GlobalSettings.Log.Tag = "MAIN";
         GlobalSettings.Log.SyslogHost.clear();
@@ -72,8 +52,8 @@ class SyslogSendTest : public ::testing::Test {
         GlobalSettings.Log.Tag.clear();
         GlobalSettings.Log.SyslogHost.clear();
     }
-    std::optional<std::string> Receive(int waitMs) { return receiver.Receive(waitMs); }
-    testing::LoopbackReceiver receiver;
+    std::optional<std::string> Receive(int waitMs) { return receiver.ReceiveData(waitMs); }
+    tarvane::testing::UdpPeer receiver;
     int port = 0;
     FixedClock clock;
 };

@@ -5,11 +5,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QScrollBar>
 #include <QStringList>
+#include <QTest>
 #include <QTextBlock>
 #include <QThread>
 #include <QTimer>
@@ -36,11 +36,7 @@ TEST_F(RollingViewTest, PaintingResumesAfterABurst) {
         view_->ShowLine(QStringLiteral("line %1").arg(i));
         QApplication::processEvents();
     }
-    QElapsedTimer waited;
-    waited.start();
-    while (!view_->viewport()->updatesEnabled() && waited.elapsed() < 10000)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    EXPECT_TRUE(view_->viewport()->updatesEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view_->viewport()->updatesEnabled(); }, 10000));
 }
 
 // Random sequences of everything that reaches the view, lines shown in paint holds as under a

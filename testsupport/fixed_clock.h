@@ -6,15 +6,7 @@ namespace tarvane::testing {
 
 inline LocalTime At(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                     int millisecond = 0) {
-    LocalTime t;
-    t.year = year;
-    t.month = month;
-    t.day = day;
-    t.hour = hour;
-    t.minute = minute;
-    t.second = second;
-    t.millisecond = millisecond;
-    return t;
+    return LocalTime{year, month, day, hour, minute, second, millisecond};
 }
 
 // A clock that shows whatever time the test sets.
