@@ -1,8 +1,9 @@
 #!/bin/bash
 # One entry point for a fresh Debian 12 machine:
 #   ./build.sh run    install what building and running need, build, start Tarvane
-#   ./build.sh test   install what the tests need too, build, run every test (plain, ASan+UBSan,
-#                     TSan, fuzzing, the package in a booted Debian 12)
+#   ./build.sh test   install what the tests need too, check the formatting, build, run every
+#                     test (plain, ASan+UBSan, TSan, fuzzing, the package in a booted Debian 12)
+#   ./build.sh test quick  the developer's loop: the formatting, one plain build and its tests
 #   ./build.sh bench  build, run the throughput benchmark
 #   ./build.sh fuzz [SECONDS]  build the fuzz targets with clang, run each for SECONDS (default
 #                     60); any crash or sanitizer report fails
@@ -26,6 +27,7 @@ build_packages=(cmake g++ make pkg-config qt6-base-dev libgl-dev libxml2-dev lib
 run_packages=(libqt6svg6 libcap2-bin)
 deb_packages=(debhelper dpkg-dev)
 fuzz_packages=(clang libclang-rt-14-dev)
+format_packages=(clang-format)
 bench_packages=(rsyslog iproute2)
 # Real peers and tools the tests drive: clients and relays, an SNMP agent, X servers and a
 # window manager, locale sources, checkers for what is installed, a booted Debian 12 for the
@@ -105,6 +107,11 @@ configure_build() {  # dir, extra cmake args...
     cmake --build "$dir" -j"$jobs"
 }
 
+# Every C++ file as .clang-format lays it out; the check names each file that drifts.
+check_format() {
+    git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+}
+
 fuzz_targets=(settings int_syntax display_line version_note exception_report intake settings_round_trip
               ups_reply)
 
@@ -159,8 +166,17 @@ run)
     exec build/app/Tarvane
     ;;
 test)
+    if [ "${2:-}" = quick ]; then
+        install_missing "${build_packages[@]}" "${run_packages[@]}" "${format_packages[@]}" \
+            "${test_packages[@]}"
+        check_format
+        configure_build build -DTARVANE_BUILD_TESTS=ON
+        (cd build && ctest --output-on-failure -j"$jobs")
+        exit 0
+    fi
     install_missing "${build_packages[@]}" "${run_packages[@]}" "${deb_packages[@]}" \
-        "${fuzz_packages[@]}" "${test_packages[@]}"
+        "${fuzz_packages[@]}" "${format_packages[@]}" "${test_packages[@]}"
+    check_format
     configure_build build -DTARVANE_BUILD_TESTS=ON
     (cd build && ctest --output-on-failure -j"$jobs")
     configure_build build-asan -DTARVANE_SANITIZE="address;undefined" -DCMAKE_BUILD_TYPE=Debug
@@ -209,7 +225,7 @@ uninstall-service)
          "(apt purge tarvane deletes them)"
     ;;
 *)
-    echo "usage: $0 run|test|bench|fuzz [SECONDS]|deb|install [DIR]|uninstall [DIR]|\
+    echo "usage: $0 run|test [quick]|bench|fuzz [SECONDS]|deb|install [DIR]|uninstall [DIR]|\
 install-service|uninstall-service" >&2
     exit 2
     ;;

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "reception/intake.h"
 #include "base/clock.h"
+#include "reception/intake.h"
 #include "velmar/errors.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

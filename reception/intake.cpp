@@ -5,7 +5,6 @@
 #include "logfiles/logfiles.h"
 #include "velmar/int_syntax.h"
 #include "velmar/system.h"
-#include "logfiles/logfiles.h"
 #include "velmar/xml_text.h"
 
 namespace tarvane {

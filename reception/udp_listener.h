@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "reception/hand_off.h"
 #include "base/unique_fd.h"
+#include "reception/hand_off.h"
 
 namespace tarvane {
 

@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "settings/settings.h"
 #include "base/posix_file.h"
+#include "settings/settings.h"
 
 namespace tarvane {
 

@@ -4,12 +4,12 @@
 
 #include <string_view>
 
+#include "base/posix_file.h"
 #include "settings/settings_parse.h"
 #include "velmar/errors.h"
 #include "velmar/event_log.h"
 #include "velmar/exception_report.h"
 #include "velmar/int_syntax.h"
-#include "base/posix_file.h"
 #include "velmar/records.h"
 #include "velmar/system.h"
 

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/posix_file.h"
 #include "settings/settings.h"
 #include "velmar/errors.h"
-#include "base/posix_file.h"
 #include "velmar/records.h"
 #include "velmar/xml_text.h"
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "velmar/errors.h"
 #include "base/posix_file.h"
+#include "velmar/errors.h"
 
 namespace tarvane {
 

@@ -135,12 +135,8 @@ enum class Place { kFile, kFifo, kSymlink, kHardLink, kTerminal };
 void PutInPlace(Place place, const std::string& settings, const std::filesystem::path& file,
                 const std::filesystem::path& outside, int& terminal) {
     switch (place) {
-        case Place::kFile:
-            WriteFile(file, settings);
-            break;
-        case Place::kFifo:
-            ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
-            break;
+        case Place::kFile: WriteFile(file, settings); break;
+        case Place::kFifo: ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0); break;
         case Place::kSymlink:
         case Place::kHardLink:
             WriteFile(outside, settings);

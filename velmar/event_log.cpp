@@ -12,10 +12,10 @@
 #include <sstream>
 #include <thread>
 
+#include "base/unique_fd.h"
+#include "logfiles/logfiles.h"
 #include "velmar/syslog.h"
 #include "velmar/system.h"
-#include "logfiles/logfiles.h"
-#include "base/unique_fd.h"
 
 namespace velmar {
 

@@ -8,10 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "velmar/errors.h"
 #include "base/posix_file.h"
-#include "velmar/system.h"
 #include "logfiles/logfiles.h"
+#include "velmar/errors.h"
+#include "velmar/system.h"
 #include "velmar/xml_text.h"
 
 namespace velmar {

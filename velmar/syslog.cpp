@@ -9,11 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/unique_fd.h"
 #include "velmar/errors.h"
 #include "velmar/records.h"
 #include "velmar/socket_errors.h"
 #include "velmar/system.h"
-#include "base/unique_fd.h"
 
 namespace velmar {
 

@@ -39,11 +39,8 @@ QString ViewTextFromBytes(std::string_view bytes) {
             case 0x2028:
             case 0x2029:
             case 0xFDD0:
-            case 0xFDD1:
-                c = QChar::ReplacementCharacter;
-                break;
-            default:
-                break;
+            case 0xFDD1: c = QChar::ReplacementCharacter; break;
+            default: break;
         }
     }
     return text;

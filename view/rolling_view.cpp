@@ -29,10 +29,8 @@ bool ReachesTheText(QEvent::Type type) {
         case QEvent::MouseButtonDblClick:
         case QEvent::Wheel:
         case QEvent::DragEnter:
-        case QEvent::Drop:
-            return true;
-        default:
-            return false;
+        case QEvent::Drop: return true;
+        default: return false;
     }
 }
 

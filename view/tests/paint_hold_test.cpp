@@ -52,14 +52,9 @@ TEST(PaintHold, DoublesWhileEveryReleaseReplacesTheViewAndStartsAfreshAfterAQuie
     for (const Step& s : steps) {
         const auto at = start + std::chrono::milliseconds(s.ms);
         switch (s.kind) {
-            case kPainted:
-                hold.Painted(at);
-                break;
-            case kChange:
-                EXPECT_EQ(hold.Start(at).value_or(-1), s.wait) << "step " << index;
-                break;
-            default:
-                hold.Released(s.kind == kReleasedReplacing);
+            case kPainted: hold.Painted(at); break;
+            case kChange: EXPECT_EQ(hold.Start(at).value_or(-1), s.wait) << "step " << index; break;
+            default: hold.Released(s.kind == kReleasedReplacing);
         }
         ++index;
     }
