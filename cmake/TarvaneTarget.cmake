@@ -46,32 +46,23 @@ function(tarvane_test name)
                                             TIMEOUT 300)
 endfunction()
 
-# A folder's library is every .cpp beside its CMakeLists; each tests/*_test.cpp is one test
-# executable, and a *_netns_test.cpp runs in a private network namespace.
+# A folder's library from the sources it names; each of its TESTS (tests/<name>.cpp) is one test
+# executable, and a *_netns_test runs in a private network namespace.
 function(tarvane_library name)
-    cmake_parse_arguments(L "" "" "LIBS;TEST_LIBS" ${ARGN})
-    file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-    if(NOT _sources)
-        # A folder still without sources: headers only.
-        add_library(${name} INTERFACE)
-        target_include_directories(${name} INTERFACE ${CMAKE_CURRENT_SOURCE_DIR}/..)
-        target_link_libraries(${name} INTERFACE ${L_LIBS})
-        return()
-    endif()
-    add_library(${name} STATIC ${_sources})
+    cmake_parse_arguments(L "" "" "SOURCES;TESTS;LIBS;TEST_LIBS" ${ARGN})
+    add_library(${name} STATIC ${L_SOURCES})
     tarvane_target(${name})
     target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
     target_link_libraries(${name} PUBLIC ${L_LIBS})
     if(TARVANE_BUILD_TESTS)
-        file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*_test.cpp)
-        foreach(_t ${_tests})
-            get_filename_component(_n ${_t} NAME_WE)
+        foreach(_n ${L_TESTS})
             if(_n MATCHES "_netns_test$")
-                tarvane_test(${name}_${_n} NETNS SOURCES ${_t}
-                             LIBS ${name} ${L_TEST_LIBS})
+                set(_netns NETNS)
             else()
-                tarvane_test(${name}_${_n} SOURCES ${_t} LIBS ${name} ${L_TEST_LIBS})
+                set(_netns "")
             endif()
+            tarvane_test(${name}_${_n} ${_netns} SOURCES tests/${_n}.cpp
+                         LIBS ${name} ${L_TEST_LIBS})
         endforeach()
     endif()
 endfunction()
