@@ -30,15 +30,12 @@ class ForwardTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(receiver.Bound());
+        ResetGlobalSettings();
         tLog& log = GlobalSettings.Log;
         log.Tag = "MAIN";
         log.BaseName = (dir.path() / "diag").string();
-        log.Busy = false;
-        log.ErrorCount = 0;
         log.SyslogHost = "LOCALHOST";
         log.LogLevel = 9;
-        log.DaysOfFilesRetained = 0;
-        log.LastDay = 0;
     }
     void TearDown() override {
         GlobalSettings.Log.Busy = false;
