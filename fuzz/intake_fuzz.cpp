@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/posix_file.h"
 #include "fuzz/scratch_dir.h"
 #include "logfiles/logfiles.h"
 #include "reception/intake.h"
-#include "base/clock.h"
-#include "base/posix_file.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const FixedClock clock;
     Lines view;
-    const int32_t days = 0;
-    tarvane::Intake intake(threshold, excluded, days, view, clock);
+    const tarvane::tSettings settings{threshold, 0, excluded};
+    tarvane::Intake intake(settings, view, clock);
     try {
         intake.IdSysLogServerUDPRead(datagram, sender);
     } catch (const std::exception&) {

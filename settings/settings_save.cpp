@@ -4,10 +4,9 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "base/posix_file.h"
 #include "settings/settings.h"
 #include "velmar/errors.h"
-#include "base/posix_file.h"
-#include "velmar/records.h"
 #include "velmar/xml_text.h"
 
 namespace tarvane {
@@ -38,10 +37,9 @@ std::string SettingsFileText(int32_t severity, int32_t days, const std::string& 
 }
 // clang-format on
 
-void SaveSettings() {
-    const std::string text =
-        SettingsFileText(Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
-                         Settings.ExcludedClientIPs);
+void SaveSettings(const tSettings& settings) {
+    const std::string text = SettingsFileText(settings.Severity, settings.DaysOfFilesRetained,
+                                              settings.ExcludedClientIPs);
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";

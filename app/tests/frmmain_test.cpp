@@ -14,7 +14,6 @@
 #include "app/tests/wait_for.h"
 #include "logfiles/tests/temp_dir.h"
 #include "settings/settings.h"
-#include "velmar/records.h"
 #include "view/rolling_view.h"
 
 namespace tarvane {
@@ -26,16 +25,12 @@ using testing::WaitFor;
 
 class FrmMainTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Settings = {};
-        Settings.Severity = 7;
-        velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
-    }
     TempDir dir;
+    tSettings settings{7, 7, ""};
 };
 
 TEST_F(FrmMainTest, ElementsAndTheirProperties) {
-    TfrmMain form;
+    TfrmMain form(settings);
     EXPECT_EQ(form.windowTitle(), "Ombrel - Tarvane");
     // Drawn from the built-in SVG, which needs Qt's SVG plugin at run time.
     EXPECT_FALSE(form.windowIcon().pixmap(48, 48).isNull());
@@ -58,7 +53,7 @@ TEST_F(FrmMainTest, ElementsAndTheirProperties) {
 }
 
 TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
-    TfrmMain form;
+    TfrmMain form(settings);
     form.show();
     ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
     EXPECT_EQ(form.OuterSize(), QSize(805, 499));
@@ -70,7 +65,7 @@ TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
 }
 
 TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
-    TfrmMain form;
+    TfrmMain form(settings);
     form.ChangeDir = [&] { return dir.path().string() + "/"; };
     form.FormCreate();
     EXPECT_EQ(fs::file_size("Tarvane.xml"), 171u);
@@ -80,7 +75,7 @@ TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
 }
 
 TEST_F(FrmMainTest, CloseButtonEndsTheLoopLikeExit) {
-    auto form = std::make_unique<TfrmMain>();
+    auto form = std::make_unique<TfrmMain>(settings);
     form->show();
     QTimer::singleShot(100, form.get(), [&] { form->close(); });
     QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });

@@ -88,7 +88,8 @@ TEST(InLocale, TimeTextsAndMonthNames) {
     EXPECT_EQ(velmar::SyslogDatagram(t, 3, 16, "MAIN", "x"),
               "<131>" + std::string(c->march) + " 05 2024 14" + sep + "07" + sep + "09: %MAIN : x");
 
-    TfrmMain form;
+    tSettings settings;
+    TfrmMain form(settings);
     form.ChangeDir = [&] { return std::string(); };
     TempDir dir;
     form.FormCreate();
