@@ -37,10 +37,7 @@ class ForwardTest : public ::testing::Test {
         log.SyslogHost = "LOCALHOST";
         log.LogLevel = 9;
     }
-    void TearDown() override {
-        GlobalSettings.Log.Busy = false;
-        GlobalSettings.Log.SyslogHost.clear();
-    }
+    void TearDown() override { ResetGlobalSettings(); }
     std::optional<std::string> Receive(int waitMs) { return receiver.Receive(waitMs); }
     void Log(int32_t code, const std::string& text) {
         tLogRec entry;

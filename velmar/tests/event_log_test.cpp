@@ -87,7 +87,7 @@ class EventLogTest : public ::testing::Test {
         ResetGlobalSettings();
         GlobalSettings.Log.BaseName = (dir.path() / "diag").string();
     }
-    void TearDown() override { GlobalSettings.Log.Busy = false; }
+    void TearDown() override { ResetGlobalSettings(); }
     std::string Log(int32_t code, const std::string& text) {
         tLogRec entry;
         entry.Code = code;
