@@ -118,7 +118,8 @@ void TfrmMain::Guarded(F&& handler) {
     }
 }
 
-TfrmMain::TfrmMain() : ChangeDir(velmar::ChangeToProgramDir) {
+TfrmMain::TfrmMain(tSettings& settings)
+    : ChangeDir(velmar::ChangeToProgramDir), settings_(settings) {
     setWindowTitle("Ombrel - Tarvane");
     setWindowIcon(QIcon(":/tarvane.svg"));
     setFont(QFont("MS Sans Serif", 8));
@@ -182,10 +183,10 @@ void TfrmMain::Receive(std::unique_ptr<WindowReceiver> receiver) {
 void TfrmMain::FormCreate() {
     Guarded([this] {
         ChangeDir();
-        GetSettings();
+        GetSettings(settings_);
         panelLayout_->SetText(0, ToQ(velmar::GetFileVersionText("") + " started at " +
                                      velmar::LongTimeText(SystemClockInstance().Now())));
-        panelLayout_->SetText(1, ToQ("Severity: " + std::to_string(Settings.Severity)));
+        panelLayout_->SetText(1, ToQ("Severity: " + std::to_string(settings_.Severity)));
         panelLayout_->SetText(2, ToQ("UDP Port: " + std::to_string(kSyslogPort)));
     });
 }
@@ -225,7 +226,7 @@ void TfrmMain::mnuSetSEVERITYlevelClick() {
             InputQuery(this, "Severity", "Severity", value);
             entry = value.toLocal8Bit().toStdString();
         },
-        Settings.Severity, [] { SaveSettings(); });
+        settings_.Severity, [this] { SaveSettings(settings_); });
     panelLayout_->SetText(1, ToQ(outcome.panelText));
     mnuSetSEVERITYlevel->setText(ToQ(outcome.caption));
 }
@@ -262,12 +263,14 @@ unsigned long ModuleOffset(const void* address) {
 int RunApplication() {
     // The exception report's one pass of message processing.
     velmar::ProcessMessagesHook = [] { QCoreApplication::processEvents(); };
+    // Outlives the window and its receiver, which read it.
+    tSettings settings;
     std::unique_ptr<TfrmMain> frmMain;
     try {
-        frmMain = std::make_unique<TfrmMain>();
+        frmMain = std::make_unique<TfrmMain>(settings);
         // The receive thread shares this thread's core: the two take turns for every datagram.
         KeepToCurrentCore();
-        frmMain->Receive(std::make_unique<WindowReceiver>(*frmMain->RichEdit));
+        frmMain->Receive(std::make_unique<WindowReceiver>(*frmMain->RichEdit, settings));
     } catch (const std::exception& e) {
         const std::string path = velmar::ProgramFilePath();
         const std::string module = path.substr(path.find_last_of('/') + 1);

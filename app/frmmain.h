@@ -20,13 +20,15 @@ class PanelLayout;
 class RollingView;
 class UdpClient;
 class WindowReceiver;
+struct tSettings;
 
 // The program's one window: the message view, the status bar, the menu and the UPS query's UDP
-// client, created in that order.
+// client, created in that order. Its creation loads the settings into the value it is given, and
+// the severity command changes and saves them there.
 class TfrmMain : public QMainWindow, private ReplyView {
     Q_OBJECT
   public:
-    TfrmMain();
+    explicit TfrmMain(tSettings& settings);
     ~TfrmMain() override;
 
     // Runs the window's creation handler; its own errors are shown in the handler box.
@@ -79,6 +81,7 @@ class TfrmMain : public QMainWindow, private ReplyView {
     OuterPlacement* placement_ = nullptr;
     PanelLayout* panelLayout_ = nullptr;
     bool shownOnce_ = false;
+    tSettings& settings_;
     std::unique_ptr<WindowReceiver> receiver_;
 };
 

@@ -13,7 +13,8 @@ const QEvent::Type kHandOffEvent = static_cast<QEvent::Type>(QEvent::registerEve
 
 }  // namespace
 
-WindowReceiver::WindowReceiver(RollingView& view) : view_(view) {}
+WindowReceiver::WindowReceiver(RollingView& view, const tSettings& settings)
+    : view_(view), receiver_(*this, settings) {}
 
 bool WindowReceiver::event(QEvent* e) {
     if (e->type() != kHandOffEvent) return QObject::event(e);

@@ -16,7 +16,7 @@ class RollingView;
 // and in every modal loop alike.
 class WindowReceiver final : public QObject, private ReceiverWindow {
   public:
-    explicit WindowReceiver(RollingView& view);
+    WindowReceiver(RollingView& view, const tSettings& settings);
 
     // Opens the syslog port; raises when it cannot.
     void Start() { receiver_.Start(); }
@@ -32,7 +32,7 @@ class WindowReceiver final : public QObject, private ReceiverWindow {
     RollingView& view_;
     // Destroyed before the QObject part: the receive thread, which posts to it, has ended by the
     // time the wake-ups still posted are dropped.
-    Receiver receiver_{*this};
+    Receiver receiver_;
 };
 
 }  // namespace tarvane

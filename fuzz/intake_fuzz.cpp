@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const FixedClock clock;
     Lines view;
-    const int32_t days = 0;
-    tarvane::Intake intake(threshold, excluded, days, view, clock);
+    const tarvane::tSettings settings{threshold, 0, excluded};
+    tarvane::Intake intake(settings, view, clock);
     try {
         intake.IdSysLogServerUDPRead(datagram, sender);
     } catch (const std::exception&) {

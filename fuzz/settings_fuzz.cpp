@@ -8,8 +8,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string source(reinterpret_cast<const char*>(data), size);
     int32_t progress = 210;
+    tarvane::tSettings settings;
     try {
-        tarvane::ReadSettingsBytes(source, progress);
+        tarvane::ReadSettingsBytes(source, progress, settings);
     } catch (const velmar::Exception& e) {
         // Only the failures a load names, each at its own step.
         const std::string kind = e.ClassName();

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "settings/settings.h"
-#include "velmar/records.h"
 
 namespace {
 
@@ -15,16 +14,14 @@ struct Values {
 };
 
 bool Load(const std::string& source, Values& out) {
-    tarvane::Settings = tarvane::tSettings{};
-    velmar::GlobalSettings.Log.DaysOfFilesRetained = 0;
+    tarvane::tSettings settings;
     int32_t progress = 210;
     try {
-        tarvane::ReadSettingsBytes(source, progress);
+        tarvane::ReadSettingsBytes(source, progress, settings);
     } catch (const std::exception&) {
         return false;
     }
-    out = {tarvane::Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
-           tarvane::Settings.ExcludedClientIPs};
+    out = {settings.Severity, settings.DaysOfFilesRetained, settings.ExcludedClientIPs};
     return true;
 }
 

@@ -72,15 +72,15 @@ std::string BuildDisplayLine(const LocalTime& now, std::optional<int32_t> severi
 }
 
 void Intake::IdSysLogServerUDPRead(std::string_view datagram, const std::string& senderIP) {
-    if (IsExcluded(senderIP, excluded_)) return;
+    if (IsExcluded(senderIP, settings_.ExcludedClientIPs)) return;
     view_.FocusView();
     const std::optional<int32_t> severity = SeverityOf(datagram);
-    if (!PassesThreshold(severity.value_or(0), severity_)) return;
+    if (!PassesThreshold(severity.value_or(0), settings_.Severity)) return;
     const std::string line = BuildDisplayLine(clock_.Now(), severity, senderIP, datagram);
     view_.ShowLine(line);
-    if (days_ > 0) {
+    if (const int32_t days = settings_.DaysOfFilesRetained; days > 0) {
         if (DayNumber(clock_.Now()) != lastRetentionDay_) {
-            DeleteExpiredFiles("Tarvane-", "TXT", days_, clock_);
+            DeleteExpiredFiles("Tarvane-", "TXT", days, clock_);
             lastRetentionDay_ = DayNumber(clock_.Now());
         }
     }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/clock.h"
+#include "settings/settings.h"
 
 namespace tarvane {
 
@@ -40,24 +41,17 @@ std::string BuildDisplayLine(const LocalTime& now, std::optional<int32_t> severi
 std::string EscapeControlBytes(std::string_view text);
 
 // The datagram event: exclusion, focus, severity and threshold, the display line, the view, the
-// daily retention pass and the daily file. Settings are read at every call.
+// daily retention pass and the daily file. The settings are read at every call: a changed
+// threshold applies from the next datagram.
 class Intake {
   public:
-    Intake(const int32_t& severity, const std::string& excludedClientIPs,
-           const int32_t& daysOfFilesRetained, IntakeView& view,
-           const Clock& clock = SystemClockInstance())
-        : severity_(severity),
-          excluded_(excludedClientIPs),
-          days_(daysOfFilesRetained),
-          view_(view),
-          clock_(clock) {}
+    Intake(const tSettings& settings, IntakeView& view, const Clock& clock = SystemClockInstance())
+        : settings_(settings), view_(view), clock_(clock) {}
 
     void IdSysLogServerUDPRead(std::string_view datagram, const std::string& senderIP);
 
   private:
-    const int32_t& severity_;
-    const std::string& excluded_;
-    const int32_t& days_;
+    const tSettings& settings_;
     IntakeView& view_;
     const Clock& clock_;
     // No real day has a negative day number here, so the first shown line always runs a pass.

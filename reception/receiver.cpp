@@ -2,15 +2,11 @@
 
 #include <chrono>
 
-#include "settings/settings.h"
-#include "velmar/records.h"
-
 namespace tarvane {
 
-Receiver::Receiver(ReceiverWindow& window)
+Receiver::Receiver(ReceiverWindow& window, const tSettings& settings)
     : handOff_([&window] { window.WakeWindowThread(); }),
-      intake_(Settings.Severity, Settings.ExcludedClientIPs,
-              velmar::GlobalSettings.Log.DaysOfFilesRetained, window),
+      intake_(settings, window),
       IdSysLogServer(handOff_, [this](UdpListener&, std::string_view data, SocketBinding& binding) {
           intake_.IdSysLogServerUDPRead(data, binding.SenderIP);
       }) {

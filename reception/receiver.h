@@ -25,7 +25,7 @@ class ReceiverWindow : public IntakeView {
 // ProcessPending belong to the window thread; it stops, at the latest, as it goes.
 class Receiver {
   public:
-    explicit Receiver(ReceiverWindow& window);
+    Receiver(ReceiverWindow& window, const tSettings& settings);
     Receiver(const Receiver&) = delete;
     Receiver& operator=(const Receiver&) = delete;
 

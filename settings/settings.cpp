@@ -15,9 +15,14 @@
 
 namespace tarvane {
 
-tSettings Settings;
-
 namespace {
+
+// The event log's retention follows the user's from the moment the days are stored, so a failure
+// later in the same load is logged under them.
+void StoreDays(tSettings& settings, int32_t days) {
+    settings.DaysOfFilesRetained = days;
+    velmar::GlobalSettings.Log.DaysOfFilesRetained = days;
+}
 
 // The element's name as written, prefix included.
 bool HasName(const xmlNode* n, std::string_view name) {
@@ -58,19 +63,19 @@ std::string OneLine(const std::string& message) {
     return out;
 }
 
-void LoadFile(int32_t& progress) {
+void LoadFile(int32_t& progress, tSettings& settings) {
     progress = 200;
     progress = 210;
     std::string source;
     if (ReadRegularFile(kFileName, source, kMaxSettingsBytes) != 0) {
         throw velmar::EDOMParseError("The system cannot open the file.\r\nLine: 0\r\n");
     }
-    ReadSettingsBytes(source, progress);
+    ReadSettingsBytes(source, progress, settings);
 }
 
 }  // namespace
 
-void ReadSettingsBytes(const std::string& source, int32_t& progress) {
+void ReadSettingsBytes(const std::string& source, int32_t& progress, tSettings& settings) {
     const auto doc = ParseSettings(source);
     progress = 300;
     xmlNode* top = xmlDocGetRootElement(doc.get());
@@ -79,10 +84,9 @@ void ReadSettingsBytes(const std::string& source, int32_t& progress) {
     }
     progress = 310;
     xmlNode* global = Child(top, "GlobalSettings");
-    Settings.Severity = velmar::StrToIntOrZero(TextOf(Child(global, "Severity")));
-    velmar::GlobalSettings.Log.DaysOfFilesRetained =
-        velmar::StrToIntOrZero(TextOf(Child(global, "DaysOfFilesRetained")));
-    Settings.ExcludedClientIPs = TextOf(Child(global, "ExcludedClientIPs"));
+    settings.Severity = velmar::StrToIntOrZero(TextOf(Child(global, "Severity")));
+    StoreDays(settings, velmar::StrToIntOrZero(TextOf(Child(global, "DaysOfFilesRetained"))));
+    settings.ExcludedClientIPs = TextOf(Child(global, "ExcludedClientIPs"));
 }
 
 namespace {
@@ -116,18 +120,18 @@ void Report(const std::exception& e, int32_t progress) {
 
 }  // namespace
 
-bool GetSettings() {
+bool GetSettings(tSettings& settings) {
     int32_t progress = 100;
     bool ok = true;
     ++velmar::GlobalSettings.CoInitializeCount;
     try {
         if (!FileExists(kFileName)) {
-            Settings.Severity = 7;
-            Settings.ExcludedClientIPs.clear();
-            velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
-            SaveSettings();
+            settings.Severity = 7;
+            settings.ExcludedClientIPs.clear();
+            StoreDays(settings, 7);
+            SaveSettings(settings);
         }
-        if (FileExists(kFileName)) LoadFile(progress);
+        if (FileExists(kFileName)) LoadFile(progress, settings);
     } catch (const std::exception& e) {
         ok = false;
         try {

@@ -6,14 +6,13 @@
 
 namespace tarvane {
 
-// The threshold and the excluded senders; the retention days live in the support library's
-// log record.
+// The settings the user keeps. The application holds the one value; the support library's event
+// log is handed the retention days as they are stored.
 struct tSettings {
     int32_t Severity = 0;
+    int32_t DaysOfFilesRetained = 0;
     std::string ExcludedClientIPs;
 };
-
-extern tSettings Settings;
 
 inline constexpr const char* kFileName = "Tarvane.xml";
 // A larger settings file is one that cannot be read: the parse of anything up to this size
@@ -23,15 +22,15 @@ inline constexpr size_t kMaxSettingsBytes = 1 << 20;
 // Loads the settings from kFileName in the working directory, writing the file of defaults
 // first when there is none. False when a failure was caught; it is then reported through the
 // exception report and the event log. Never throws.
-bool GetSettings();
+bool GetSettings(tSettings& settings);
 
-// The part of the load after reading the file: parses its bytes and stores the values, setting
-// progress as it goes; raises the load's failures.
-void ReadSettingsBytes(const std::string& source, int32_t& progress);
+// The part of the load after reading the file: parses its bytes and stores the values one by one
+// into settings, setting progress as it goes; raises the load's failures.
+void ReadSettingsBytes(const std::string& source, int32_t& progress, tSettings& settings);
 
-// Rewrites kFileName from the values held. Replaces the file in one step, so a failure leaves
-// the old file as it was; raises EInOutError.
-void SaveSettings();
+// Rewrites kFileName from settings. Replaces the file in one step, so a failure leaves the old
+// file as it was; raises EInOutError.
+void SaveSettings(const tSettings& settings);
 
 // The seven lines of the settings file.
 std::string SettingsFileText(int32_t severity, int32_t daysOfFilesRetained,

@@ -38,10 +38,9 @@ std::string SettingsFileText(int32_t severity, int32_t days, const std::string& 
 }
 // clang-format on
 
-void SaveSettings() {
-    const std::string text =
-        SettingsFileText(Settings.Severity, velmar::GlobalSettings.Log.DaysOfFilesRetained,
-                         Settings.ExcludedClientIPs);
+void SaveSettings(const tSettings& settings) {
+    const std::string text = SettingsFileText(settings.Severity, settings.DaysOfFilesRetained,
+                                              settings.ExcludedClientIPs);
     // Written beside the file and renamed over it, so the old file stays whole until the new one
     // is complete on disk.
     std::string temp = std::string(kFileName) + ".new-XXXXXX";

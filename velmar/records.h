@@ -30,6 +30,10 @@ struct tGlobalSettings {
 
 extern tGlobalSettings GlobalSettings;
 
+// Back to the zero-filled start of the process, the event log's state with it; for tests, which
+// share the one record.
+void ResetGlobalSettings();
+
 // One diagnostic entry.
 struct tLogRec {
     int32_t Code = 0;

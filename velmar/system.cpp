@@ -72,27 +72,51 @@ void TellError(const std::string& text) {
 
 namespace {
 
-// The user's locale for one category, read once: the program reads no environment of its own,
-// but the C library's locale follows the user's settings.
+// The user's locale for one category: the program reads no environment of its own, but the C
+// library's locale follows the user's settings.
 locale_t UserLocale(int categoryMask) {
     locale_t l = ::newlocale(categoryMask, "", static_cast<locale_t>(0));
     return l ? l : ::newlocale(categoryMask, "C", static_cast<locale_t>(0));
 }
 
-locale_t TimeLocale() {
-    static const locale_t l = UserLocale(LC_TIME_MASK);
-    return l;
+// The character set of the time locale's texts, which may differ from the user's LC_CTYPE.
+locale_t CharacterLocaleOf(locale_t time) {
+    const char* name = ::nl_langinfo_l(_NL_LOCALE_NAME(LC_TIME), time);
+    const locale_t c = ::newlocale(LC_CTYPE_MASK, name ? name : "C", static_cast<locale_t>(0));
+    return c ? c : ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
 }
 
-// The character set of the time locale's texts, which may differ from the user's LC_CTYPE.
-locale_t TimeCharacterLocale() {
-    static const locale_t l = [] {
-        const char* name = ::nl_langinfo_l(_NL_LOCALE_NAME(LC_TIME), TimeLocale());
-        const locale_t c = ::newlocale(LC_CTYPE_MASK, name ? name : "C", static_cast<locale_t>(0));
-        return c ? c : ::newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
-    }();
-    return l;
+// What the texts take from the user's locale.
+struct LocaleTexts {
+    locale_t time = static_cast<locale_t>(0);
+    std::string timeSeparator;
+    std::string thousandsSeparator;
+};
+
+LocaleTexts ReadLocaleTexts() {
+    LocaleTexts texts;
+    texts.time = UserLocale(LC_TIME_MASK);
+    const char* fmt = ::nl_langinfo_l(T_FMT, texts.time);
+    // The format's bytes are decoded in the time locale's own character set.
+    const locale_t characters = CharacterLocaleOf(texts.time);
+    const locale_t previous = ::uselocale(characters);
+    texts.timeSeparator = TimeSeparatorOf(fmt ? fmt : "");
+    ::uselocale(previous);
+    if (characters) ::freelocale(characters);
+    const locale_t numeric = UserLocale(LC_NUMERIC_MASK);
+    const char* sep = ::nl_langinfo_l(THOUSEP, numeric);
+    texts.thousandsSeparator = (sep && *sep) ? sep : ",";
+    ::freelocale(numeric);
+    return texts;
 }
+
+// Read at the first text, and again only at a refresh.
+LocaleTexts& Texts() {
+    static LocaleTexts texts = ReadLocaleTexts();
+    return texts;
+}
+
+locale_t TimeLocale() { return Texts().time; }
 
 std::tm ToTm(const tarvane::LocalTime& t) {
     std::tm tm{};
@@ -149,17 +173,14 @@ std::string TimeSeparatorOf(const std::string& timeFormat) {
     return kColon;
 }
 
-std::string TimeSeparator() {
-    static const std::string sep = [] {
-        const char* fmt = ::nl_langinfo_l(T_FMT, TimeLocale());
-        // The format's bytes are decoded in the time locale's own character set.
-        const locale_t previous = ::uselocale(TimeCharacterLocale());
-        std::string r = TimeSeparatorOf(fmt ? fmt : "");
-        ::uselocale(previous);
-        return r;
-    }();
-    return sep;
+void RefreshLocaleTexts() {
+    LocaleTexts& texts = Texts();
+    const locale_t old = texts.time;
+    texts = ReadLocaleTexts();
+    if (old) ::freelocale(old);
 }
+
+std::string TimeSeparator() { return Texts().timeSeparator; }
 
 std::string MonthAbbreviation(int month) {
     static const char* const kEnglish[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -169,16 +190,7 @@ std::string MonthAbbreviation(int month) {
     return (name && *name) ? name : kEnglish[month - 1];
 }
 
-std::string ThousandsSeparator() {
-    static const std::string sep = [] {
-        const locale_t l = UserLocale(LC_NUMERIC_MASK);
-        const char* s = ::nl_langinfo_l(THOUSEP, l);
-        std::string r = (s && *s) ? s : ",";
-        ::freelocale(l);
-        return r;
-    }();
-    return sep;
-}
+std::string ThousandsSeparator() { return Texts().thousandsSeparator; }
 
 std::string LongTimeText(const tarvane::LocalTime& t) {
     const char* fmt = ::nl_langinfo_l(T_FMT, TimeLocale());

@@ -25,13 +25,18 @@ void TellError(const std::string& text);
 // character between its hours and minutes, ":" where it has none ("%H時%M分%S秒").
 // Multibyte text is read in the calling thread's locale.
 std::string TimeSeparatorOf(const std::string& timeFormat);
-// Locale data of the user's LC_TIME / LC_NUMERIC, with ":" / "," where the locale has none.
+// Locale data of the user's LC_TIME / LC_NUMERIC, with ":" / "," where the locale has none. The
+// locale is read at the first text and kept.
 std::string TimeSeparator();
 std::string MonthAbbreviation(int month);  // 1..12
 std::string ThousandsSeparator();
 // The locale's long time format (nl_langinfo T_FMT) and short date format (D_FMT) applied.
 std::string LongTimeText(const tarvane::LocalTime& t);
 std::string ShortDateText(const tarvane::LocalTime& t);
+
+// Reads the user's locale again for the texts that follow it. Only while no other thread makes
+// such texts.
+void RefreshLocaleTexts();
 
 // "hh:mm:ss.zzz" with the locale's time separator.
 std::string TimeOfDayText(const tarvane::LocalTime& t);

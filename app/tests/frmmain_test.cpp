@@ -27,16 +27,12 @@ bool WaitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(co
 
 class FrmMainTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        Settings = {};
-        Settings.Severity = 7;
-        velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
-    }
     TempDir dir;
+    tSettings settings{7, 7, ""};
 };
 
 TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
-    TfrmMain form;
+    TfrmMain form(settings);
     form.show();
     ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
     // Drawn from the built-in SVG, which needs Qt's SVG plugin at run time.
@@ -50,7 +46,7 @@ TEST_F(FrmMainTest, LayoutFollowsTheOuterSize) {
 }
 
 TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
-    TfrmMain form;
+    TfrmMain form(settings);
     form.ChangeDir = [&] { return dir.path().string() + "/"; };
     form.FormCreate();
     EXPECT_EQ(fs::file_size("Tarvane.xml"), 171u);
@@ -60,7 +56,7 @@ TEST_F(FrmMainTest, FormCreateLoadsSettingsAndFillsThePanels) {
 }
 
 TEST_F(FrmMainTest, CloseButtonEndsTheLoopLikeExit) {
-    auto form = std::make_unique<TfrmMain>();
+    auto form = std::make_unique<TfrmMain>(settings);
     form->show();
     QTimer::singleShot(100, form.get(), [&] { form->close(); });
     QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });

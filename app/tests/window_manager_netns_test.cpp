@@ -88,13 +88,11 @@ class WindowManagerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!display) GTEST_SKIP() << "no Xvfb, xdotool or openbox";
-        Settings = {};
-        Settings.Severity = 7;
-        form = std::make_unique<TfrmMain>();
+        form = std::make_unique<TfrmMain>(userSettings);
         form->ChangeDir = [this] { return dir.path().string() + "/"; };
         // Every layout of the view, the first one included.
         form->RichEdit->installEventFilter(new ResizeRecorder(form->RichEdit, &layouts));
-        form->Receive(std::make_unique<WindowReceiver>(*form->RichEdit));
+        form->Receive(std::make_unique<WindowReceiver>(*form->RichEdit, userSettings));
         form->FormCreate();
         form->show();
     }
@@ -112,6 +110,7 @@ class WindowManagerTest : public ::testing::Test {
     }
     TempDir dir;
     std::vector<QSize> layouts;
+    tSettings userSettings{7, 0, ""};
     std::unique_ptr<TfrmMain> form;
 };
 
@@ -380,7 +379,7 @@ TEST_F(WindowManagerTest, SeverityCommandOkAndInvalidEntry) {
     const std::string settings = dir.path() / "Tarvane.xml";
 
     run("05", "OK");
-    EXPECT_EQ(Settings.Severity, 5);
+    EXPECT_EQ(userSettings.Severity, 5);
     EXPECT_EQ(form->Panels[1]->text(), "Severity: 5");
     EXPECT_EQ(form->mnuSetSEVERITYlevel->text(), "Set SEVERITY level (05)");
     EXPECT_NE(ReadFile(settings).find("<Severity>5</Severity>"), std::string::npos);
@@ -392,7 +391,7 @@ TEST_F(WindowManagerTest, SeverityCommandOkAndInvalidEntry) {
         EXPECT_TRUE(message && message->text() == "'abc' is not a valid integer value.");
         box->close();
     });
-    EXPECT_EQ(Settings.Severity, 5);
+    EXPECT_EQ(userSettings.Severity, 5);
     EXPECT_EQ(form->Panels[1]->text(), "Severity: 5");
     EXPECT_EQ(form->mnuSetSEVERITYlevel->text(), "Set SEVERITY level (05)");
     EXPECT_EQ(ReadFile(settings), before);

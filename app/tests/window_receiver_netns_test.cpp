@@ -33,13 +33,11 @@ std::string TodaysFile() { return DailyLogFileName(SystemClockInstance().Now());
 class WindowReceiverTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Settings = {};
-        Settings.Severity = 7;
-        velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
-        form.Receive(std::make_unique<WindowReceiver>(*form.RichEdit));
+        form.Receive(std::make_unique<WindowReceiver>(*form.RichEdit, settings));
     }
     TempDir dir;
-    TfrmMain form;
+    tSettings settings{7, 7, ""};
+    TfrmMain form{settings};
 };
 
 TEST_F(WindowReceiverTest, DatagramsWaitForTheWindowToBeShown) {

@@ -113,12 +113,10 @@ TEST(Exclusion, MatchesWholeAddressesOnly) {
 class IntakeTest : public ::testing::Test {
   protected:
     TempDir dir;
-    int32_t severity = 7;
-    std::string excluded;
-    int32_t days = 7;
+    tSettings settings{7, 7, ""};
     FakeView view;
     FixedClock clock{At(2024, 3, 15, 14, 3, 7, 123)};
-    Intake intake{severity, excluded, days, view, clock};
+    Intake intake{settings, view, clock};
 };
 
 TEST_F(IntakeTest, ShownLinesGoToViewAndDailyFileInOrder) {
@@ -131,13 +129,13 @@ TEST_F(IntakeTest, ShownLinesGoToViewAndDailyFileInOrder) {
 }
 
 TEST_F(IntakeTest, FilteredAndBrokenDatagramsCostOnlyThemselves) {
-    severity = 6;
+    settings.Severity = 6;
     intake.IdSysLogServerUDPRead("<15>x", "10.0.0.1");  // dropped, but focus moved
     EXPECT_EQ(view.focus, 1);
     EXPECT_THROW(intake.IdSysLogServerUDPRead("<1x>x", "10.0.0.1"), velmar::EConvertError);
     EXPECT_EQ(view.focus, 2);
     intake.IdSysLogServerUDPRead("<14>x", "10.0.0.1");
-    severity = 0;  // the threshold is read at every call
+    settings.Severity = 0;  // the threshold is read at every call
     intake.IdSysLogServerUDPRead("<8>x", "10.0.0.1");
     intake.IdSysLogServerUDPRead("<9>x", "10.0.0.1");
     EXPECT_EQ(view.lines.size(), 2u);
@@ -146,7 +144,7 @@ TEST_F(IntakeTest, FilteredAndBrokenDatagramsCostOnlyThemselves) {
 }
 
 TEST_F(IntakeTest, ExcludedSendersDoNotEvenMoveTheFocus) {
-    excluded = "192.168.1.100";
+    settings.ExcludedClientIPs = "192.168.1.100";
     intake.IdSysLogServerUDPRead("x", "192.168.1.100");
     EXPECT_EQ(view.focus, 0);
     intake.IdSysLogServerUDPRead("x", "192.168.1.10");
@@ -177,7 +175,7 @@ TEST_F(IntakeTest, RetentionRunsOncePerDayBeforeTheAppend) {
 
 TEST_F(IntakeTest, NoRetentionWhileDaysIsZeroOrLess) {
     for (int32_t d : {0, -1}) {
-        days = d;
+        settings.DaysOfFilesRetained = d;
         WriteFile("Tarvane-20000101.TXT", "old");
         intake.IdSysLogServerUDPRead("x", "10.0.0.1");
         EXPECT_TRUE(fs::exists("Tarvane-20000101.TXT"));

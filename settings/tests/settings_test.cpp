@@ -53,15 +53,9 @@ struct Report {
 class SettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        Settings = {};
-        velmar::tLog& log = velmar::GlobalSettings.Log;
-        log.DaysOfFilesRetained = 0;
-        log.LogLevel = 0;
-        log.LastDay = 0;
-        log.Tag.clear();
-        log.SyslogHost.clear();
+        velmar::ResetGlobalSettings();
         // The event log's files go to the test's own directory.
-        log.BaseName = (dir.path() / "diag").string();
+        velmar::GlobalSettings.Log.BaseName = (dir.path() / "diag").string();
         before = Reports();
     }
     void TearDown() override {
@@ -83,10 +77,10 @@ class SettingsTest : public ::testing::Test {
         return out;
     }
     // Values a load must either replace or leave.
-    static void Hold() {
-        Settings.Severity = 99;
-        velmar::GlobalSettings.Log.DaysOfFilesRetained = 98;
-        Settings.ExcludedClientIPs = "held";
+    void Hold() {
+        settings.Severity = 99;
+        settings.DaysOfFilesRetained = 98;
+        settings.ExcludedClientIPs = "held";
     }
     std::vector<fs::path> CsvFiles() {
         std::vector<fs::path> out;
@@ -97,16 +91,18 @@ class SettingsTest : public ::testing::Test {
     }
     TempDir dir;
     std::set<fs::path> before;
+    tSettings settings;
 };
 
 TEST_F(SettingsTest, MissingFileGivesTheFileOfDefaults) {
-    Settings.ExcludedClientIPs = "held";
-    EXPECT_TRUE(GetSettings());
+    settings.ExcludedClientIPs = "held";
+    EXPECT_TRUE(GetSettings(settings));
     EXPECT_EQ(ReadFile(kFileName), kDefaults);
     EXPECT_EQ(fs::file_size(kFileName), 171u);
-    EXPECT_EQ(Settings.Severity, 7);
+    EXPECT_EQ(settings.Severity, 7);
+    EXPECT_EQ(settings.DaysOfFilesRetained, 7);
     EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, 7);
-    EXPECT_EQ(Settings.ExcludedClientIPs, "");
+    EXPECT_EQ(settings.ExcludedClientIPs, "");
     EXPECT_EQ(velmar::GlobalSettings.CoInitializeCount, 0);
     EXPECT_TRUE(NewReports().empty());
 }
@@ -149,10 +145,10 @@ TEST_F(SettingsTest, ReadingRules) {
         SCOPED_TRACE(c.file);
         WriteFile(kFileName, c.file);
         Hold();
-        EXPECT_TRUE(GetSettings());
-        EXPECT_EQ(Settings.Severity, c.severity);
-        EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, c.days);
-        EXPECT_EQ(Settings.ExcludedClientIPs, c.excluded);
+        EXPECT_TRUE(GetSettings(settings));
+        EXPECT_EQ(settings.Severity, c.severity);
+        EXPECT_EQ(settings.DaysOfFilesRetained, c.days);
+        EXPECT_EQ(settings.ExcludedClientIPs, c.excluded);
         EXPECT_EQ(ReadFile(kFileName), c.file) << "a load never changes the file";
     }
     EXPECT_TRUE(NewReports().empty()) << "values that are not numbers are no failure";
@@ -234,10 +230,10 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
         Hold();
         // The day's housekeeping is taken as done, so the entry is the only CSV line.
         velmar::GlobalSettings.Log.LastDay = DayNumber(SystemClockInstance().Now());
-        EXPECT_FALSE(GetSettings());
-        EXPECT_EQ(Settings.Severity, c.severity);
-        EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, c.days);
-        EXPECT_EQ(Settings.ExcludedClientIPs, c.excluded);
+        EXPECT_FALSE(GetSettings(settings));
+        EXPECT_EQ(settings.Severity, c.severity);
+        EXPECT_EQ(settings.DaysOfFilesRetained, c.days);
+        EXPECT_EQ(settings.ExcludedClientIPs, c.excluded);
         EXPECT_EQ(ReadFile(kFileName), c.file) << "the file stays as it was";
         EXPECT_EQ(velmar::GlobalSettings.CoInitializeCount, 0);
 
@@ -268,7 +264,7 @@ TEST_F(SettingsTest, FailuresAreReportedWithTheirProgress) {
 
 TEST_F(SettingsTest, FailureWithTheStartLogLevelWritesOnlyTheReport) {
     WriteFile(kFileName, "<settings/>");
-    EXPECT_FALSE(GetSettings());
+    EXPECT_FALSE(GetSettings(settings));
     EXPECT_EQ(NewReports().size(), 1u);
     EXPECT_TRUE(CsvFiles().empty());
 }
@@ -288,11 +284,10 @@ TEST_F(SettingsTest, UnwritableDefaultsFailAtTheStart) {
         const fs::path sub = dir.path() / "program";
         fs::create_directory(sub);
         fs::current_path(sub);
-        auto load = [] {
-            Settings.Severity = 99;
-            return !GetSettings() && Settings.Severity == 7 &&
-                   velmar::GlobalSettings.Log.DaysOfFilesRetained == 7 &&
-                   Settings.ExcludedClientIPs.empty();
+        auto load = [this] {
+            settings.Severity = 99;
+            return !GetSettings(settings) && settings.Severity == 7 &&
+                   settings.DaysOfFilesRetained == 7 && settings.ExcludedClientIPs.empty();
         };
         if (c.name == std::string("a read-only directory")) {
             // Root too is refused by a read-only mount.
@@ -324,7 +319,7 @@ TEST_F(SettingsTest, UnwritableDefaultsFailAtTheStart) {
 // the link, never its target.
 TEST_F(SettingsTest, FifoOrLinkInTheFilesPlace) {
     ASSERT_EQ(::mkfifo(kFileName, 0644), 0);
-    EXPECT_FALSE(GetSettings());
+    EXPECT_FALSE(GetSettings(settings));
     std::vector<Report> reports = NewReports();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].trace, "210");
@@ -334,30 +329,30 @@ TEST_F(SettingsTest, FifoOrLinkInTheFilesPlace) {
     WriteFile("shared.xml", File("3", "4", "x"));
     fs::create_symlink("shared.xml", kFileName);
     // Read through the link, a parse failure would quote the other file in a report.
-    EXPECT_FALSE(GetSettings());
-    EXPECT_EQ(Settings.Severity, 0);
-    Settings.Severity = 3;
-    SaveSettings();
+    EXPECT_FALSE(GetSettings(settings));
+    EXPECT_EQ(settings.Severity, 0);
+    settings.Severity = 3;
+    SaveSettings(settings);
     EXPECT_FALSE(fs::is_symlink(kFileName));
     EXPECT_EQ(ReadFile("shared.xml"), File("3", "4", "x"));
 }
 
 TEST_F(SettingsTest, SaveEscapesMarkupAndReadsBackTheSameText) {
-    Settings.Severity = -3;
-    velmar::GlobalSettings.Log.DaysOfFilesRetained = 30;
-    Settings.ExcludedClientIPs = "10.0.0.1, 10.0.0.2 <lab> & co";
+    settings.Severity = -3;
+    settings.DaysOfFilesRetained = 30;
+    settings.ExcludedClientIPs = "10.0.0.1, 10.0.0.2 <lab> & co";
     WriteFile(kFileName, "old");
-    SaveSettings();
+    SaveSettings(settings);
     EXPECT_EQ(ReadFile(kFileName),
               "<xml>\r\n <GlobalSettings>\r\n  <Severity>-3</Severity>\r\n"
               "  <DaysOfFilesRetained>30</DaysOfFilesRetained>\r\n"
               "  <ExcludedClientIPs>10.0.0.1, 10.0.0.2 &lt;lab&gt; &amp; co</ExcludedClientIPs>"
               "\r\n </GlobalSettings>\r\n</xml>\r\n");
-    Settings = {};
-    EXPECT_TRUE(GetSettings());
-    EXPECT_EQ(Settings.ExcludedClientIPs, "10.0.0.1, 10.0.0.2 <lab> & co");
-    EXPECT_EQ(Settings.Severity, -3);
-    EXPECT_EQ(velmar::GlobalSettings.Log.DaysOfFilesRetained, 30);
+    settings = {};
+    EXPECT_TRUE(GetSettings(settings));
+    EXPECT_EQ(settings.ExcludedClientIPs, "10.0.0.1, 10.0.0.2 <lab> & co");
+    EXPECT_EQ(settings.Severity, -3);
+    EXPECT_EQ(settings.DaysOfFilesRetained, 30);
     // No temporary file stays beside it, and the file is readable by others as a new file is.
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
     const mode_t mask = ::umask(0);
@@ -369,18 +364,18 @@ TEST_F(SettingsTest, FailedSaveLeavesTheOldFileAndRaises) {
     // A directory in the file's place cannot be replaced by a rename.
     fs::create_directory(kFileName);
     WriteFile(std::string(kFileName) + "/keep", "x");
-    EXPECT_THROW(SaveSettings(), velmar::EInOutError);
+    EXPECT_THROW(SaveSettings(settings), velmar::EInOutError);
     EXPECT_TRUE(fs::exists(std::string(kFileName) + "/keep"));
     fs::remove_all(kFileName);
 
     // A write cut short, as on a full disk: the old file stays whole.
     WriteFile(kFileName, kDefaults);
-    Settings.Severity = 3;
-    velmar::GlobalSettings.Log.DaysOfFilesRetained = 7;
+    settings.Severity = 3;
+    settings.DaysOfFilesRetained = 7;
     std::string className;
     try {
         const testing::FileSizeLimit full(50);
-        SaveSettings();
+        SaveSettings(settings);
     } catch (const velmar::Exception& e) {
         className = e.ClassName();
     }

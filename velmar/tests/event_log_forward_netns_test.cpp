@@ -18,20 +18,14 @@ using namespace tarvane::testing;
 class ForwardTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        ResetGlobalSettings();
         tLog& log = GlobalSettings.Log;
         log.Tag = "MAIN";
         log.BaseName = (dir.path() / "diag").string();
-        log.Busy = false;
-        log.ErrorCount = 0;
         log.SyslogHost = "LOCALHOST";
         log.LogLevel = 9;
-        log.DaysOfFilesRetained = 0;
-        log.LastDay = 0;
     }
-    void TearDown() override {
-        GlobalSettings.Log.Busy = false;
-        GlobalSettings.Log.SyslogHost.clear();
-    }
+    void TearDown() override { ResetGlobalSettings(); }
     std::optional<std::string> Receive(int waitMs) { return receiver.ReceiveData(waitMs); }
     void Log(int32_t code, const std::string& text) {
         tLogRec entry;

@@ -76,18 +76,10 @@ TEST(EventLogText, NumbersOfTheNewDayEntry) {
 class EventLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        tLog& log = GlobalSettings.Log;
-        log.Tag.clear();
-        log.BaseName = (dir.path() / "diag").string();
-        log.Busy = false;
-        log.ErrorCount = 0;
-        log.SyslogHost.clear();
-        log.LogLevel = 0;
-        log.DaysOfFilesRetained = 0;
-        log.LastDay = 0;
-        GlobalSettings.Version.clear();
+        ResetGlobalSettings();
+        GlobalSettings.Log.BaseName = (dir.path() / "diag").string();
     }
-    void TearDown() override { GlobalSettings.Log.Busy = false; }
+    void TearDown() override { ResetGlobalSettings(); }
     std::string Log(int32_t code, const std::string& text) {
         tLogRec entry;
         entry.Code = code;

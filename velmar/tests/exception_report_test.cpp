@@ -46,9 +46,7 @@ tExceptionRec Rec(const std::string& fileName) {
 class ExceptionReportTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        GlobalSettings.SelfName.clear();
-        GlobalSettings.Version.clear();
-        GlobalSettings.HostName.clear();
+        ResetGlobalSettings();
         ProcessMessagesHook = nullptr;
     }
     void TearDown() override {
