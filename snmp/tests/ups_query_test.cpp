@@ -120,10 +120,7 @@ TEST_F(UpsQuery, FailedFileWriteLeavesTheLineButSkipsOpeningAndTrimming) {
     EXPECT_EQ(view.events, std::vector<std::string>{"AddLine 2A"});
 }
 
-TEST(UpsQueryErrors, PortUnreachableRaisesConnectionRefusedAndAddsNothing) {
-    TempDir dir;
-    UdpClient client;
-    RecordingView view;
+TEST_F(UpsQuery, PortUnreachableRaisesConnectionRefusedAndAddsNothing) {
     try {
         RunUpsQuery(client, view, "127.0.0.1", view.Opener(), ClosedPort());
         ADD_FAILURE();
