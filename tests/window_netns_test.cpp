@@ -36,7 +36,6 @@ TEST_F(WindowTest, TakenPortShowsTheErrorBoxAndExitsWithOne) {
     const auto box = display->WaitForWindow("^Application Error$");
     ASSERT_TRUE(box) << ReadFile(dir.OutputFile());
     EXPECT_TRUE(display->FindWindows(kMainWindow).empty());
-    display->Screenshot(dir.Root() / "startup-error.png");
     EXPECT_FALSE(program.Proc().WaitForExit(300ms)) << "ended before the box was closed";
     display->PressKeys(program.Proc().Pid(), *box, {"Return"});
     EXPECT_EQ(program.Proc().WaitForExit(5s), std::optional<int>(1));
@@ -75,7 +74,6 @@ TEST_F(WindowTest, ShownAtItsSizeAndExitEndsItUnderTraffic) {
     for (const char* text : {"<134>Dec  9 12:00:00 host app: hello", "plain text", "<11>error"})
         SendDatagram("127.0.0.1", text);
     ASSERT_TRUE(dir.WaitForLastMessage("[3] 127.0.0.1 <11>error"));
-    display->Screenshot(dir.Root() / "main.png");
 
     std::atomic<bool> stop{false};
     std::thread sender([&] {
@@ -127,7 +125,6 @@ TEST_F(WindowTest, SeverityCommandAndAboutBox) {
     ASSERT_TRUE(display->PressKeys(program.Proc().Pid(), *window, {"alt+f", "Right", "Return"}));
     const auto about = display->WaitForWindow("^Tarvane$");
     ASSERT_TRUE(about);
-    display->Screenshot(dir.Root() / "about.png");
     display->PressKeys(program.Proc().Pid(), *about, {"Return"});
     EXPECT_TRUE(display->WaitForNoWindow("^Tarvane$"));
     EXPECT_TRUE(program.Proc().Running());

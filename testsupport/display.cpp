@@ -170,14 +170,6 @@ void VirtualDisplay::TypeText(const std::string& window, const std::string& text
     XdoTool({"type", "--delay", "50", "--", text});
 }
 
-bool VirtualDisplay::Screenshot(const fs::path& file) {
-    std::error_code ignored;
-    fs::create_directories(file.parent_path(), ignored);
-    if (!HaveProgram("import")) return false;
-    return RunCommand({"import", "-display", name_, "-window", "root", file.string()}, 20s).code ==
-           0;
-}
-
 AccessibilityBus::AccessibilityBus(const std::string& display) : display_(display) {
     if (!fs::exists("/usr/bin/dbus-daemon") || !fs::exists("/usr/libexec/at-spi-bus-launcher") ||
         RunCommand({"/usr/bin/python3", "-c", "import pyatspi"}).code != 0)

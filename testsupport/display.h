@@ -50,8 +50,6 @@ class VirtualDisplay {
     // opens or gives way to the next): the next key waits for that. False when one did not.
     bool PressKeys(pid_t program, const std::string& window, const std::vector<std::string>& keys);
     void TypeText(const std::string& window, const std::string& text);
-    // A picture of the whole screen as PNG; false when no tool could take it.
-    bool Screenshot(const std::filesystem::path& file);
 
   private:
     TempDir root_{TempDir::kApart};

@@ -1,7 +1,6 @@
 #include "logfiles/logfiles.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -47,21 +46,15 @@ TEST(AppendTextToFile, WithoutAppendStartsAfresh) {
     EXPECT_EQ(ReadFile("f.txt"), "new");
 }
 
-// Only a regular file reached without a link as its last name is written; a FIFO costs the
-// write instead of blocking the caller for ever.
+// Only a regular file is written, in a directory that exists; what stands in the daily file's
+// place instead (a FIFO, a link) has its end-to-end test.
 TEST(AppendTextToFile, FailuresGiveFalse) {
     TempDir dir;
     fs::create_directory("adir");
     WriteFile("target.txt", "keep");
-    fs::create_symlink("target.txt", "link.txt");
-    fs::create_symlink(dir.path() / "elsewhere.txt", "dangling.txt");
-    ASSERT_EQ(::mkfifo("fifo.txt", 0644), 0);
-    for (const char* name : {"adir", "nodir/f.txt", "link.txt", "dangling.txt", "fifo.txt"}) {
+    for (const char* name : {"adir", "nodir/f.txt"}) {
         EXPECT_FALSE(AppendTextToFile("x", name, true)) << name;
     }
-    EXPECT_EQ(ReadFile("target.txt"), "keep");
-    EXPECT_FALSE(fs::exists("elsewhere.txt"));
-    EXPECT_TRUE(fs::is_symlink("link.txt"));
 
     // Refused as the owner and as root alike.
     const int result = testing::InReadOnlyView(dir.path(), [] {

@@ -36,6 +36,16 @@ class ManualHandOff : public ::testing::Test {
             result = sender ? handOff.Deliver(*sender, call) : handOff.Deliver(call);
         });
     }
+    // Delivers `call` from a worker and, once it is queued, processes it here.
+    HandOff::Result DeliverAndProcess(std::function<void()> call,
+                                      HandOff::Sender* sender = nullptr) {
+        HandOff::Result result;
+        std::thread worker = Worker(std::move(call), result, sender);
+        AwaitTrue([&] { return handOff.PendingCount() > 0; });
+        handOff.ProcessPending();
+        worker.join();
+        return result;
+    }
 };
 
 TEST_F(ManualHandOff, CallRunsOnTheProcessingThreadAndReportsItsOutcome) {
@@ -51,16 +61,10 @@ TEST_F(ManualHandOff, CallRunsOnTheProcessingThreadAndReportsItsOutcome) {
     };
     for (const Case& c : cases) {
         std::thread::id ranOn;
-        HandOff::Result result;
-        std::thread worker = Worker(
-            [&] {
-                ranOn = std::this_thread::get_id();
-                c.call();
-            },
-            result);
-        AwaitTrue([&] { return handOff.PendingCount() > 0; });
-        handOff.ProcessPending();
-        worker.join();
+        const HandOff::Result result = DeliverAndProcess([&] {
+            ranOn = std::this_thread::get_id();
+            c.call();
+        });
         EXPECT_EQ(ranOn, std::this_thread::get_id());
         EXPECT_EQ(result.outcome, c.outcome);
         EXPECT_EQ(result.error != nullptr, c.outcome == Outcome::Raised);
@@ -152,12 +156,8 @@ TEST_F(ManualHandOff, CancelDiscardsOnlyThatSendersRequestsUntilResumed) {
     EXPECT_EQ(r2.outcome, Outcome::Done);
 
     handOff.Resume(cancelled);
-    HandOff::Result r3;
-    std::thread w3 = Worker([&] { ran.push_back("resumed"); }, r3, &cancelled);
-    AwaitTrue([&] { return handOff.PendingCount() > 0; });
-    handOff.ProcessPending();
-    w3.join();
-    EXPECT_EQ(r3.outcome, Outcome::Done);
+    EXPECT_EQ(DeliverAndProcess([&] { ran.push_back("resumed"); }, &cancelled).outcome,
+              Outcome::Done);
     EXPECT_EQ(ran, (std::vector<std::string>{"other", "resumed"}));
 }
 
@@ -228,11 +228,8 @@ TEST_F(ManualHandOff, AnIdleLingerReturnsAndTheNextRequestWakesAgain) {
     worker.join();
     EXPECT_EQ(result.outcome, Outcome::Done);
     // The linger after it ran out with nothing: a later request must wake the thread again.
-    std::thread second = Worker([] {}, result);
-    AwaitTrue([&] { return wakes == 2; });
-    handOff.ProcessPending();
-    second.join();
-    EXPECT_EQ(result.outcome, Outcome::Done);
+    EXPECT_EQ(DeliverAndProcess([] {}).outcome, Outcome::Done);
+    EXPECT_EQ(wakes, 2);
 }
 
 TEST(KeepToCurrentCore, HoldsTheThreadAndTheThreadsItStartsLaterToOneCore) {
@@ -252,14 +249,10 @@ TEST(KeepToCurrentCore, HoldsTheThreadAndTheThreadsItStartsLaterToOneCore) {
 TEST(HandOffLoop, NestedLoopInsideACallTakesOtherRequests) {
     testing::WindowLoop loop;
     std::vector<std::string> ran;
-    std::atomic<bool> innerQueued{false};
     std::thread inner;
     const HandOff::Result outer = loop.handOff.Deliver([&] {
         ran.push_back("outer begins");
-        inner = std::thread([&] {
-            innerQueued = true;
-            loop.handOff.Deliver([&] { ran.push_back("inner"); });
-        });
+        inner = std::thread([&] { loop.handOff.Deliver([&] { ran.push_back("inner"); }); });
         loop.RunNested([&] { return ran.size() == 2; });
         ran.push_back("outer ends");
     });

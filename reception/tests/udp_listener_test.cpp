@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,7 +15,6 @@
 #include "testsupport/udp_peer.h"
 #include "testsupport/wait.h"
 #include "velmar/errors.h"
-#include "velmar/socket_errors.h"
 
 namespace tarvane {
 namespace {
@@ -113,19 +111,6 @@ TEST_F(UdpListenerTest, DatagramsUpToTheBufferSizeAreDeliveredWholeOnTheWindowTh
     }
 }
 
-TEST_F(UdpListenerTest, LongerDatagramIsDroppedWholeAndTheNextOneDelivered) {
-    Open();
-    peer.Send(port, Pattern(8193));
-    peer.Send(port, Pattern(65507));
-    peer.Send(port, "next");
-    // Arrival order: anything of the long ones would have come before "next".
-    EXPECT_EQ(AwaitReceived(1)[0].data, "next");
-    peer.Send(port, "fence");
-    const std::vector<Received> got = AwaitReceived(2);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[1].data, "fence");
-}
-
 TEST_F(UdpListenerTest, BackToBackDatagramsOneAfterTheOtherInOrder) {
     std::vector<std::string> log;  // window thread only
     std::atomic<bool> secondSent{false};
@@ -162,29 +147,6 @@ TEST_F(UdpListenerTest, EventThatRaisesIsFollowedByNormalDelivery) {
     EXPECT_TRUE(listener.Active());
 }
 
-TEST_F(UdpListenerTest, DeliveryGoesOnWhileTheWindowThreadIsInAModalLoop) {
-    std::atomic<bool> inModal{false};
-    std::vector<bool> duringModal;
-    before = [&](std::string_view) { duringModal.push_back(inModal); };
-    Open();
-    // A menu command that opens a dialog: the loop thread stays in the nested loop until both
-    // datagrams have arrived.
-    std::thread command([&] {
-        loop.Invoke([&] {
-            inModal = true;
-            loop.RunNested([&] { return ReceivedCount() == 2; });
-            inModal = false;
-        });
-    });
-    ASSERT_TRUE(testing::WaitUntil([&] { return inModal.load(); }, 10s));
-    peer.Send(port, "one");
-    peer.Send(port, "two");
-    command.join();
-    const std::vector<Received> got = AwaitReceived(2);
-    EXPECT_EQ(got[0].thread, loop.Id());
-    EXPECT_EQ(duringModal, (std::vector<bool>{true, true}));
-}
-
 TEST_F(UdpListenerTest, ThreadedEventRunsOnTheReceiveThread) {
     listener.ThreadedEvent = true;
     Open();
@@ -206,17 +168,6 @@ TEST_F(UdpListenerTest, EachBindingReceivesAndNamesItself) {
     EXPECT_EQ(AwaitReceived(2)[1].bindingPort, port);
 }
 
-TEST_F(UdpListenerTest, EmptyBindingsGetOneOnEveryAddressAtTheDefaultPort) {
-    listener.Bindings.clear();
-    listener.DefaultPort = 0;
-    Open();
-    ASSERT_EQ(listener.Bindings.size(), 1u);
-    EXPECT_EQ(listener.Bindings[0].IP, "0.0.0.0");
-    EXPECT_NE(port, 0);
-    peer.Send(port, "any");
-    EXPECT_EQ(AwaitReceived(1)[0].data, "any");
-}
-
 TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
     for (bool enabled : {true, false}) {
         SCOPED_TRACE(enabled);
@@ -232,31 +183,17 @@ TEST_F(UdpListenerTest, BroadcastOptionFollowsBroadcastEnabled) {
     }
 }
 
-TEST_F(UdpListenerTest, BindFailuresRaiseTheirMessages) {
-    testing::UdpPeer taken;
-    struct Case {
-        std::string ip;
-        int port;
-        std::string message;
-    };
-    const std::vector<Case> cases = {
-        {"127.0.0.1", taken.Port(), velmar::kCouldNotBindSocket},
-        // TEST-NET-1: never an address of this machine.
-        {"192.0.2.1", 0, "Socket Error # 10049\r\nCannot assign requested address."},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        UdpListener failing(loop.handOff, {});
-        failing.Bindings.push_back(Loopback(c.port));
-        failing.Bindings[0].IP = c.ip;
-        try {
-            failing.Open();
-            ADD_FAILURE() << "Open did not raise";
-        } catch (const velmar::ESocketError& e) {
-            EXPECT_EQ(e.what(), c.message);
-        }
-        EXPECT_FALSE(failing.Active());
+TEST_F(UdpListenerTest, BindingToAnAddressOfAnotherMachineRaises10049) {
+    UdpListener failing(loop.handOff, {});
+    failing.Bindings.push_back(Loopback());
+    failing.Bindings[0].IP = "192.0.2.1";  // TEST-NET-1: never an address of this machine
+    try {
+        failing.Open();
+        ADD_FAILURE() << "Open did not raise";
+    } catch (const velmar::ESocketError& e) {
+        EXPECT_STREQ(e.what(), "Socket Error # 10049\r\nCannot assign requested address.");
     }
+    EXPECT_FALSE(failing.Active());
 }
 
 TEST_F(UdpListenerTest, CloseEndsPromptlyWithAndWithoutTraffic) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "velmar/errors.h"
-
 namespace velmar {
 namespace {
 
@@ -12,31 +10,18 @@ TEST(IntegerSyntax, AcceptedTexts) {
         const char* text;
         int32_t value;
     } cases[] = {
-        {"x1F", 31},
-        {"$1f", 31},
-        {"0X1f", 31},
-        {"-$10", -16},
-        {"   5", 5},
-        {"+7", 7},
-        {"-2147483648", INT32_MIN},
-        {"2147483647", INT32_MAX},
-        {"$FFFFFFFF", -1},
-        {"$000000001", 1},
-        {"-$80000000", INT32_MIN},
-        {"007", 7},
-        {"  -12", -12},
-        {"+$10", 16},
-        {"-0", 0},
-        {"0", 0},
-        {"0x80000000", INT32_MIN},
-        {"-$FFFFFFFF", 1},
-        {"$00000000FFFFFFFF", -1},
-        {"000000000002147483647", INT32_MAX},
+        // clang-format off
+        {"x1F", 31}, {"$1f", 31}, {"0X1f", 31}, {"-$10", -16}, {"   5", 5}, {"+7", 7},
+        {"-2147483648", INT32_MIN}, {"2147483647", INT32_MAX}, {"$FFFFFFFF", -1},
+        {"$000000001", 1}, {"-$80000000", INT32_MIN}, {"007", 7}, {"  -12", -12}, {"+$10", 16},
+        {"-0", 0}, {"0", 0}, {"0x80000000", INT32_MIN}, {"-$FFFFFFFF", 1},
+        {"$00000000FFFFFFFF", -1}, {"000000000002147483647", INT32_MAX},
+        // clang-format on
     };
     for (const Case& c : cases) EXPECT_EQ(ParseInteger(c.text), c.value) << c.text;
 }
 
-TEST(IntegerSyntax, RefusedTextsGiveZeroOrTheError) {
+TEST(IntegerSyntax, RefusedTextsGiveNothingOrZero) {
     // clang-format off
     const char* const refused[] = {
         "", " ", "5 ", "2147483648", "-2147483649", "+-1", "0x", "$", "$123456789", "\t5", "1e3",
@@ -46,13 +31,6 @@ TEST(IntegerSyntax, RefusedTextsGiveZeroOrTheError) {
     for (const char* text : refused) {
         EXPECT_EQ(ParseInteger(text), std::nullopt) << text;
         EXPECT_EQ(StrToIntOrZero(text), 0) << text;
-    }
-    try {
-        StrToInt("7 ");
-        ADD_FAILURE();
-    } catch (const EConvertError& e) {
-        EXPECT_STREQ(e.what(), "'7 ' is not a valid integer value");
-        EXPECT_STREQ(e.ClassName(), "EConvertError");
     }
 }
 

@@ -16,35 +16,20 @@ TEST(PaintHold, DoublesWhileEveryReleaseReplacesTheViewAndStartsAfreshAfterAQuie
         int ms;
         int wait;  // after a change; -1: no hold starts
     } steps[] = {
+        // clang-format off
         {kChange, 0, -1},  // never painted
-        {kPainted, 0, 0},
-        {kChange, 10, 15},
-        {kReleased, 0, 0},
-        {kPainted, 25, 0},
-        {kChange, 100, 0},  // after a quiet spell, at once
-        {kReleasedReplacing, 0, 0},
-        {kPainted, 100, 0},
-        {kChange, 100, 50},
-        {kReleasedReplacing, 0, 0},
-        {kPainted, 150, 0},
-        {kChange, 160, 90},
-        {kReleasedReplacing, 0, 0},
-        {kPainted, 250, 0},
-        {kChange, 250, 200},
-        {kReleasedReplacing, 0, 0},
-        {kPainted, 450, 0},
-        {kChange, 450, 200},
+        {kPainted, 0, 0}, {kChange, 10, 15}, {kReleased, 0, 0},
+        {kPainted, 25, 0}, {kChange, 100, 0},  // after a quiet spell, at once
+        {kReleasedReplacing, 0, 0}, {kPainted, 100, 0}, {kChange, 100, 50},
+        {kReleasedReplacing, 0, 0}, {kPainted, 150, 0}, {kChange, 160, 90},
+        {kReleasedReplacing, 0, 0}, {kPainted, 250, 0}, {kChange, 250, 200},
+        {kReleasedReplacing, 0, 0}, {kPainted, 450, 0}, {kChange, 450, 200},
         // A release that showed earlier lines too: back to the interval.
-        {kReleased, 0, 0},
-        {kPainted, 650, 0},
-        {kChange, 660, 15},
+        {kReleased, 0, 0}, {kPainted, 650, 0}, {kChange, 660, 15},
         // A change as long after the last paint as the hold ends the run of long holds.
-        {kReleasedReplacing, 0, 0},
-        {kPainted, 675, 0},
-        {kChange, 725, 0},
-        {kReleasedReplacing, 0, 0},
-        {kPainted, 725, 0},
-        {kChange, 725, 50},
+        {kReleasedReplacing, 0, 0}, {kPainted, 675, 0}, {kChange, 725, 0},
+        {kReleasedReplacing, 0, 0}, {kPainted, 725, 0}, {kChange, 725, 50},
+        // clang-format on
     };
     PaintHold hold;
     const PaintHold::Clock::time_point start;

@@ -18,10 +18,7 @@ class RollingViewTest : public ::testing::Test {
         window_ = std::make_unique<QWidget>();
         window_->resize(1000, 700);
         view_ = new RollingView(window_.get());
-        view_->SetStatusSink([this](const QString& text) {
-            status_ = text;
-            ++statusWrites_;
-        });
+        view_->SetStatusSink([this](const QString& text) { status_ = text; });
         view_->setGeometry(0, 0, 785, 399);
         window_->show();
     }
@@ -51,7 +48,6 @@ class RollingViewTest : public ::testing::Test {
     std::unique_ptr<QWidget> window_;
     RollingView* view_ = nullptr;
     QString status_;
-    int statusWrites_ = 0;
 };
 
 }  // namespace tarvane

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QThread>
 #include <QTimer>
 #include <QWheelEvent>
@@ -220,6 +221,35 @@ TEST_F(RollingViewTest, HeldLinesAreHeldAgainRightAfterTheirRelease) {
     EXPECT_EQ(atRelease, QStringLiteral("first\n|first\n"));
     view_->ApplyHeldLinesForTest();
     EXPECT_EQ(Text(), QStringLiteral("first\nsecond\n"));
+}
+
+// A line whose first strong character is Hebrew or Arabic still starts at the left with its
+// time stamp and sender; the message's own words run right to left inside it.
+TEST_F(RollingViewTest, RightToLeftMessagesKeepTheLineLeftToRight) {
+    RollingView& view = *view_;
+    struct Case {
+        const char* message;
+        int firstWordLength;
+    } cases[] = {{"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD", 4},
+                 {"\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645", 5}};
+    for (const Case& c : cases) {
+        const QString prefix = QStringLiteral("12:00:00.000:127.0.0.1 ");
+        view.ShowLine(prefix + QString::fromUtf8(c.message));
+        view.ApplyHeldLinesForTest();
+        const QTextBlock block = view.document()->lastBlock().previous();
+        ASSERT_TRUE(block.text().startsWith(prefix));
+        auto x = [&](int offset) {
+            QTextCursor at(block);
+            at.setPosition(block.position() + offset);
+            return view.cursorRect(at).x();
+        };
+        const int message = int(prefix.size());
+        EXPECT_LT(x(0), 10) << c.message << ": the time stamp at the left edge";
+        EXPECT_LT(x(0), x(message - 1)) << c.message;
+        EXPECT_LT(x(message - 1), view.width() / 2) << c.message << ": the sender before it";
+        // The second word stands left of the first.
+        EXPECT_GT(x(message + 1), x(message + c.firstWordLength + 2)) << c.message;
+    }
 }
 
 TEST(FocusView, RaisesWhileTheWindowIsHiddenOrDisabled) {

@@ -144,13 +144,6 @@ TEST_F(RollingViewTest, NulEndsTheInsertionAndRaises) {
     EXPECT_EQ(Text(), QStringLiteral("before\nabc\nnext\n"));
 }
 
-TEST_F(RollingViewTest, ShowLineWithNulStopsBeforeTrimAndStatus) {
-    SetSize(785, 25);
-    EXPECT_THROW(view_->ShowLine(std::string_view("x\0y", 3)), velmar::ERichEditError);
-    EXPECT_EQ(statusWrites_, 0);
-    EXPECT_EQ(Text(), QStringLiteral("x"));
-}
-
 TEST_F(RollingViewTest, ResizeStatusCountsRowsAtTheNewWidth) {
     const QString line = QStringLiteral("a fairly long message from a device ").repeated(3);
     for (int i = 0; i < 20; ++i) view_->ShowLine(line);
