@@ -37,6 +37,7 @@ std::string SettingsFileText(int32_t severity, int32_t daysOfFilesRetained,
                              const std::string& excludedClientIPs);
 
 // Deletes every file (not directory) matching mask, whose last component may hold * and ?.
+// Part of the settings unit's required interface; the program itself never calls it.
 void DeleteMatchingFiles(const std::string& mask);
 
 }  // namespace tarvane

@@ -36,6 +36,7 @@ class RollingView : public QPlainTextEdit {
     void AddLine(std::string_view bytes) { AddLine(ViewTextFromBytes(bytes)); }
     void AddLine(const char* bytes) { AddLine(std::string_view(bytes)); }
 
+    // Part of the view's required interface; the trimming removes rows through the row budget.
     void DeleteFirstRow();
     void TrimToFit();
 
