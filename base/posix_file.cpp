@@ -28,11 +28,6 @@ int WriteCounted(int fd, std::string_view bytes, size_t& written) {
     return 0;
 }
 
-int WriteAll(int fd, std::string_view bytes) {
-    size_t written = 0;
-    return WriteCounted(fd, bytes, written);
-}
-
 int ReadAllAt(int fd, char* data, size_t size, off_t offset) {
     size_t got = 0;
     while (got < size) {
@@ -45,11 +40,22 @@ int ReadAllAt(int fd, char* data, size_t size, off_t offset) {
     return 0;
 }
 
+namespace {
+
+int WriteAll(int fd, std::string_view bytes) {
+    size_t written = 0;
+    return WriteCounted(fd, bytes, written);
+}
+
+// Gives a file made private (mkstemp's 0600) the mode a plain creation would have had under
+// the process's umask.
 int SetCreationMode(int fd) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return ::fchmod(fd, 0666 & ~mask) != 0 ? errno : 0;
 }
+
+}  // namespace
 
 int OpenFolder(const std::string& dir, Folder& folder) {
     UniqueFd fd(

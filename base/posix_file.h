@@ -40,16 +40,12 @@ int WriteNewFile(const std::string& name, std::string_view bytes, mode_t mode = 
 // made whole is removed.
 int WriteTempFile(std::string& name, int suffixLength, std::string_view bytes, bool sync);
 
-// Writes every byte to fd, going on after interruptions.
-int WriteAll(int fd, std::string_view bytes);
-// The same, telling how many bytes reached the file before a failure stopped it.
+// Writes every byte to fd, going on after interruptions; written tells how many reached the
+// file before a failure stopped it.
 int WriteCounted(int fd, std::string_view bytes, size_t& written);
 // Reads exactly size bytes at offset, going on after interruptions; EIO where the file ends
 // first.
 int ReadAllAt(int fd, char* data, size_t size, off_t offset);
-// Gives a file made private (mkstemp's 0600) the mode a plain creation would have had under
-// the process's umask.
-int SetCreationMode(int fd);
 
 struct FolderClose {
     void operator()(DIR* folder) const { ::closedir(folder); }
