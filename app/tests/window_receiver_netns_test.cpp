@@ -12,6 +12,7 @@
 #include "app/window_receiver.h"
 #include "logfiles/logfiles.h"
 #include "settings/settings.h"
+#include "testsupport/network.h"
 #include "testsupport/temp_dir.h"
 #include "testsupport/udp_peer.h"
 #include "velmar/records.h"
@@ -41,9 +42,13 @@ class WindowReceiverTest : public ::testing::Test {
 };
 
 TEST_F(WindowReceiverTest, DatagramsWaitForTheWindowToBeShown) {
+    settings.ExcludedClientIPs = "127.0.0.2";
     SendTo514("<13>before show");
-    // Handed off now, while the window is hidden: the view cannot take the focus.
-    QTest::qWait(300);
+    // The receive thread reads a datagram only once the one before it has been handled: once an
+    // excluded sender's datagram behind it has left the socket, the first has met the hidden
+    // window, whose view cannot take the focus.
+    testing::SendDatagram("127.0.0.2", "behind");
+    ASSERT_TRUE(WaitFor([] { return e2e::UdpBytesQueued(514) == 0; }));
     EXPECT_FALSE(fs::exists(TodaysFile()));
     form.show();
     SendTo514("<13>after show");
